@@ -1,0 +1,58 @@
+#include "app/dispatch.h"
+
+#include "app/output.h"
+#include "focus/verdict.h"
+#include "focus/verdict_json.h"
+
+#include <array>
+#include <string>
+#include <string_view>
+
+namespace focusprobe {
+namespace {
+
+struct Command {
+    std::string_view word;
+    std::size_t minimumArgs; // length of args, program path included
+    int (*flow)(Context&);
+};
+
+// Tested in this order; the first whose guard holds and whose word equals args[1] runs.
+constexpr std::array commands{
+    Command{"frontmost", 2, runFrontmost},
+    Command{"info", 2, runInfo},
+};
+
+} // namespace
+
+int runFrontmost(Context& context)
+{
+    const auto app = context.platform.workspace.frontmostApplication();
+    if (!app || !app->bundleIdentifier) {
+        return 0;
+    }
+    const std::string name = app->localizedName.value_or("unknown");
+    // Fields go out as they are: a "|" inside a name is not protected.
+    printLine(
+        context.platform.process, name + "|" + *app->bundleIdentifier + "|" + std::to_string(app->processIdentifier));
+    return 0;
+}
+
+int runEditableQuery(Context& context)
+{
+    printLine(context.platform.process, hasFocusedEditable(context) ? "true" : "false");
+    return 0;
+}
+
+int dispatch(Context& context)
+{
+    const auto& args = context.globals.args;
+    for (const Command& command : commands) {
+        if (args.size() >= command.minimumArgs && args[1] == command.word) {
+            return command.flow(context);
+        }
+    }
+    return runEditableQuery(context);
+}
+
+} // namespace focusprobe

@@ -1,0 +1,16 @@
+#include "app/context.h"
+#include "app/dispatch.h"
+#include "app/globals.h"
+#include "platform/platform.h"
+
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv)
+{
+    focusprobe::Globals globals = focusprobe::makeGlobals(std::vector<std::string>(argv, argv + argc));
+    const auto backend = focusprobe::platform::openBackend();
+    focusprobe::Context context{backend->platform(), globals};
+    // The one place the process ends: every flow, the event-loop ones included, returns here.
+    return focusprobe::dispatch(context);
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "platform/ref.h"
+
+#include <cstdint>
+#include <functional>
+
+namespace focusprobe::platform {
+
+using Monitor = Ref<struct MonitorTag>;
+
+// What a monitor handler is told of an event. Only flags-changed events fill it in.
+struct InputEvent {
+    std::uint16_t keyCode = 0;
+    std::uint64_t modifierFlags = 0;
+};
+
+using InputEventHandler = std::function<void(const InputEvent&)>;
+
+// Global input monitors (NSEvent addGlobalMonitorForEventsMatchingMask:handler:). Handlers run on
+// the main thread, one at a time. Letting go of a token does not remove its monitor.
+class InputMonitoring : public RefCounter {
+public:
+    // Empty when the monitor cannot be installed.
+    virtual Monitor addGlobalMonitor(std::uint64_t eventMask, InputEventHandler handler) = 0;
+    virtual void removeMonitor(const Monitor& monitor) = 0;
+
+protected:
+    InputMonitoring() = default;
+    InputMonitoring(const InputMonitoring&) = default;
+    InputMonitoring& operator=(const InputMonitoring&) = default;
+    ~InputMonitoring() = default;
+};
+
+} // namespace focusprobe::platform

@@ -1,0 +1,31 @@
+#include "platform/posix/posix_process.h"
+
+#include <chrono>
+#include <cstdio>
+#include <unistd.h>
+
+namespace focusprobe::platform {
+
+double PosixProcess::now()
+{
+    const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
+    return std::chrono::duration<double>(sinceEpoch).count();
+}
+
+void PosixProcess::sleepMicroseconds(std::uint32_t microseconds)
+{
+    ::usleep(microseconds);
+}
+
+void PosixProcess::writeStandardOutput(std::string_view bytes)
+{
+    // Through stdio, so the stream's buffering mode (and exit's flush) applies.
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+void PosixProcess::makeStandardOutputUnbuffered()
+{
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+}
+
+} // namespace focusprobe::platform

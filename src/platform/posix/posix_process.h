@@ -1,0 +1,16 @@
+#pragma once
+
+#include "platform/process.h"
+
+namespace focusprobe::platform {
+
+// The process calls on any POSIX system: the system clock, usleep and stdio's standard output.
+class PosixProcess final : public Process {
+public:
+    double now() override;
+    void sleepMicroseconds(std::uint32_t microseconds) override;
+    void writeStandardOutput(std::string_view bytes) override;
+    void makeStandardOutputUnbuffered() override;
+};
+
+} // namespace focusprobe::platform

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace focusprobe::platform {
+
+// The process itself: wall clock, blocking sleeps and standard output.
+class Process {
+public:
+    // Wall-clock time in seconds; only differences are used.
+    virtual double now() = 0;
+    // Blocks the calling thread (usleep).
+    virtual void sleepMicroseconds(std::uint32_t microseconds) = 0;
+    // Writes bytes to standard output as they are.
+    virtual void writeStandardOutput(std::string_view bytes) = 0;
+    // setvbuf(stdout, nullptr, _IONBF, 0): every later write reaches the reader at once.
+    virtual void makeStandardOutputUnbuffered() = 0;
+
+protected:
+    Process() = default;
+    Process(const Process&) = default;
+    Process& operator=(const Process&) = default;
+    ~Process() = default;
+};
+
+} // namespace focusprobe::platform

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "app/context.h"
+#include "app/dispatch.h"
+#include "app/globals.h"
+#include "fakes/call_log.h"
+#include "fakes/fake_accessibility.h"
+#include "fakes/fake_event_loop.h"
+#include "fakes/fake_events.h"
+#include "fakes/fake_input.h"
+#include "fakes/fake_keyboard.h"
+#include "fakes/fake_process.h"
+#include "fakes/fake_speech.h"
+#include "fakes/fake_workspace.h"
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace focusprobe::testing {
+
+// A whole desktop of fakes sharing one call log.
+struct FakeDesktop {
+    CallLog log;
+    FakeAccessibility accessibility{log};
+    FakeWorkspace workspace{log};
+    FakeProcess process{log};
+    FakeKeyboard keyboard{log};
+    FakeEvents events{log};
+    FakeSpeech speech{log};
+    FakeInput input{log};
+    FakeEventLoop loop{log};
+
+    platform::Platform platform()
+    {
+        return platform::Platform{accessibility, workspace, process, keyboard, events, speech, input, loop};
+    }
+};
+
+// One process of the program on a fake desktop: `TestProcess p{"info"};` then `p.run()`.
+struct TestProcess {
+    TestProcess(std::initializer_list<std::string> arguments = {})
+        : globals(makeGlobals(withProgramPath(arguments))), context{desktop.platform(), globals}
+    {
+    }
+
+    int run() { return dispatch(context); }
+    [[nodiscard]] const std::string& output() const { return desktop.process.output; }
+
+    FakeDesktop desktop;
+    Globals globals;
+    Context context;
+
+private:
+    static std::vector<std::string> withProgramPath(std::initializer_list<std::string> arguments)
+    {
+        std::vector<std::string> args{"/usr/local/bin/focusprobe"};
+        args.insert(args.end(), arguments.begin(), arguments.end());
+        return args;
+    }
+};
+
+} // namespace focusprobe::testing
