@@ -3,6 +3,7 @@
 #include "app/output.h"
 #include "focus/verdict.h"
 #include "focus/verdict_json.h"
+#include "rescue/rescue.h"
 
 #include <array>
 #include <string>
@@ -20,6 +21,7 @@ struct Command {
 // Tested in this order; the first whose guard holds and whose word equals args[1] runs.
 constexpr std::array commands{
     Command{"frontmost", 2, runFrontmost},
+    Command{"rescue", 2, runRescue},
     Command{"info", 2, runInfo},
 };
 
