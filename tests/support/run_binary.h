@@ -15,14 +15,14 @@ struct BinaryResult {
 };
 
 struct BinaryRun {
-    std::vector<std::string> arguments;
+    std::vector<std::string> arguments{};
     // Written to standard input, which is then closed, unless keepInputOpen.
-    std::string input;
+    std::string input{};
     bool keepInputOpen = false;
     double timeoutSeconds = 20.0;
     // Extra environment entries ("NAME=value"); DISPLAY is always removed so the headless answers
     // are what is checked, unless an entry sets it again.
-    std::vector<std::string> environment;
+    std::vector<std::string> environment{};
 };
 
 // Runs the built focusprobe binary as a process and collects what it wrote.

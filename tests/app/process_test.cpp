@@ -1,0 +1,44 @@
+#include "support/run_binary.h"
+
+#include <gtest/gtest.h>
+
+namespace focusprobe::testing {
+namespace {
+
+// The built binary on this machine's headless backend: exact bytes, exact status, silence on
+// standard error.
+struct BinaryCase {
+    std::vector<std::string> arguments;
+    std::string expectedOutput;
+};
+
+void PrintTo(const BinaryCase& c, std::ostream* os)
+{
+    for (const auto& a : c.arguments) {
+        *os << '"' << a << "\" ";
+    }
+}
+
+class HeadlessBinary : public ::testing::TestWithParam<BinaryCase> { };
+
+constexpr const char* noFrontmostInfo
+    = "{\"bundleId\":\"unknown\",\"appName\":\"unknown\",\"editable\":false,\"stage\":\"no_frontmost\","
+      "\"valueLen\":null}\n";
+
+TEST_P(HeadlessBinary, PrintsExactlyTheLine)
+{
+    const auto result = runFocusprobe(BinaryRun{.arguments = GetParam().arguments});
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.standardOutput, GetParam().expectedOutput);
+    EXPECT_EQ(result.standardError, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, HeadlessBinary,
+    ::testing::Values(BinaryCase{{}, "false\n"}, BinaryCase{{"info"}, noFrontmostInfo},
+        BinaryCase{{"info", "extra", "args"}, noFrontmostInfo}, BinaryCase{{"frontmost"}, ""},
+        BinaryCase{{"frontmost", "x"}, ""}, BinaryCase{{"announce"}, "false\n"}, BinaryCase{{"Info"}, "false\n"},
+        BinaryCase{{"info "}, "false\n"}, BinaryCase{{"whatever"}, "false\n"}));
+
+} // namespace
+} // namespace focusprobe::testing
