@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# From a fresh clone to every test passing: installs the Debian packages the build and the tests
+# need (when missing), configures with a CMake preset, builds, runs the unit and process tests,
+# then the desktop end-to-end tests where their script exists.
+#
+# usage: scripts/test.sh [--preset debug|release|asan] [--no-install] [--no-e2e]
+set -euo pipefail
+
+preset=debug
+install=1
+e2e=1
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --preset) preset=${2:?--preset needs a name}; shift 2 ;;
+    --no-install) install=0; shift ;;
+    --no-e2e) e2e=0; shift ;;
+    *) echo "usage: scripts/test.sh [--preset debug|release|asan] [--no-install] [--no-e2e]" >&2; exit 2 ;;
+  esac
+done
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+# The build's own needs. Desktop end-to-end packages are listed by the backend that uses them.
+packages=(cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev python3)
+if [ "$e2e" = 1 ] && [ -f scripts/linux-desktop-packages.txt ]; then
+  while read -r pkg _; do
+    case "$pkg" in ''|'#'*) ;; *) packages+=("$pkg") ;; esac
+  done < scripts/linux-desktop-packages.txt
+fi
+
+if [ "$install" = 1 ] && command -v dpkg-query >/dev/null 2>&1; then
+  missing=()
+  for pkg in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "test.sh: installing ${missing[*]}"
+    sudo_cmd=()
+    [ "$(id -u)" = 0 ] || sudo_cmd=(sudo)
+    "${sudo_cmd[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+fi
+
+jobs=$(nproc 2>/dev/null || echo 2)
+cmake --preset "$preset"
+cmake --build --preset "$preset" -j "$jobs"
+ctest --preset "$preset" -j "$jobs"
+
+if [ "$e2e" = 1 ] && [ -x scripts/e2e-linux.sh ]; then
+  scripts/e2e-linux.sh "build/$preset"
+fi
