@@ -56,7 +56,7 @@ FakeAccessibility::Node FakeAccessibility::element(std::string label)
     objects_.push_back(Object{});
     objects_.back().id = objects_.size() - 1;
     objects_.back().label = std::move(label);
-    return Node(*this, objects_.size() - 1);
+    return {*this, objects_.size() - 1};
 }
 
 FakeAccessibility::Node FakeAccessibility::application(std::int32_t pid, std::string label)

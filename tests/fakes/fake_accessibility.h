@@ -76,7 +76,7 @@ public:
     Node element(std::string label);
     // The element that createApplication(pid) hands out.
     Node application(std::int32_t pid, std::string label = "app");
-    Node node(Id id) { return Node(*this, id); }
+    Node node(Id id) { return {*this, id}; }
 
     [[nodiscard]] long liveReferences() const;
     [[nodiscard]] long overReleases() const { return overReleases_; }

@@ -11,7 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
+extern char** environ; // NOLINT(readability-redundant-declaration): not declared by every libc
 
 namespace focusprobe::testing {
 namespace {
@@ -46,6 +46,7 @@ BinaryResult runFocusprobe(const BinaryRun& run)
     std::vector<std::string> argStrings{FOCUSPROBE_BINARY};
     argStrings.insert(argStrings.end(), run.arguments.begin(), run.arguments.end());
     std::vector<char*> argv;
+    argv.reserve(argStrings.size() + 1);
     for (auto& a : argStrings) {
         argv.push_back(a.data());
     }
@@ -59,6 +60,7 @@ BinaryResult runFocusprobe(const BinaryRun& run)
     }
     envStrings.insert(envStrings.end(), run.environment.begin(), run.environment.end());
     std::vector<char*> envp;
+    envp.reserve(envStrings.size() + 1);
     for (auto& e : envStrings) {
         envp.push_back(e.data());
     }
