@@ -44,7 +44,7 @@ if [ "$install" = 1 ] && command -v dpkg-query >/dev/null 2>&1; then
 fi
 
 jobs=$(nproc 2>/dev/null || echo 2)
-cmake --preset "$preset"
+cmake --preset "$preset" -DFOCUSPROBE_BUILD_TESTS=ON
 cmake --build --preset "$preset" -j "$jobs"
 ctest --preset "$preset" -j "$jobs"
 
