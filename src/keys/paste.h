@@ -1,0 +1,10 @@
+#pragma once
+
+#include "app/context.h"
+
+namespace focusprobe {
+
+// `paste`: posts Command+V with the layout's V key; "ok", "untrusted" or "no_event".
+int runPaste(Context& context);
+
+} // namespace focusprobe
