@@ -1,0 +1,156 @@
+#!/usr/bin/env bash
+# Cross-compiles and links focusprobe for arm64 and x86_64 macOS 12 on Linux, with Debian's clang,
+# libc++ and ld64.lld against a real macOS SDK, warnings as errors; then checks that the
+# executables import the platform calls the macOS backend maps onto (llvm-nm -u), reference the
+# Objective-C selectors it sends, and embed the Info.plist.
+#
+# usage: scripts/check-macos-cross.sh [ARCH...]      ARCH: arm64, x86_64 (default: both)
+# environment:
+#   MACOS_SDK  the SDK to build against (default: sdk/MacOSX12.sdk beside the checkout). One is
+#              made by prepare-macos-sdk from a snapshot of hexops-graveyard/sdk-macos-12.0.
+#   JOBS       parallel build jobs (default: 2)
+#
+# Without an SDK the check is skipped with a message and exit status 0. The SDK is only read;
+# nothing of it is copied into the tree. Builds go to build/macos-ARCH.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+archs=("$@")
+[ ${#archs[@]} -gt 0 ] || archs=(arm64 x86_64)
+jobs=${JOBS:-2}
+
+say() { echo "check-macos-cross: $*"; }
+
+default_sdk="$(dirname "$root")/sdk/MacOSX12.sdk"
+if [ -n "${MACOS_SDK:-}" ]; then
+  sdk=$MACOS_SDK
+  if [ ! -f "$sdk/SDKSettings.json" ]; then
+    say "MACOS_SDK=$sdk is not a macOS SDK (it has no SDKSettings.json)" >&2
+    exit 1
+  fi
+elif [ -f "$default_sdk/SDKSettings.json" ]; then
+  sdk=$default_sdk
+else
+  say "SKIPPED: no macOS SDK (MACOS_SDK is unset and $default_sdk does not exist)."
+  say "nothing was compiled or linked for macOS; set MACOS_SDK to a MacOSX12.sdk to run this check."
+  exit 0
+fi
+sdk=$(cd "$sdk" && pwd)
+
+for arch in "${archs[@]}"; do
+  case "$arch" in
+    arm64 | x86_64) ;;
+    *) say "unknown architecture '$arch' (arm64 or x86_64)" >&2; exit 2 ;;
+  esac
+done
+
+# With an SDK present, missing tools are a broken setup, not a reason to skip.
+need() { command -v "$1" >/dev/null 2>&1 || { say "$1 not found ($2)" >&2; exit 1; }; }
+need cmake "cmake"
+need clang++ "Debian package clang"
+need llvm-nm "Debian package llvm"
+need strings "Debian package binutils"
+lld=$(clang++ -print-prog-name=ld64.lld)
+[ -x "$lld" ] || command -v "$lld" >/dev/null 2>&1 || { say "ld64.lld not found (Debian package lld)" >&2; exit 1; }
+llvm_bin=$(dirname "$(readlink -f "$(command -v llvm-nm)")")
+generator=()
+command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
+
+# The platform calls of every interface, by the framework that exports them.
+declare -A imports=(
+  [ApplicationServices]="_AXIsProcessTrusted _AXUIElementCreateApplication _AXUIElementCopyAttributeValue
+    _AXUIElementSetAttributeValue _AXUIElementIsAttributeSettable _AXValueGetValue"
+  [CoreFoundation]="_kCFBooleanTrue _CFRetain _CFRelease _CFStringGetCharacters _CFNumberGetValue
+    _CFArrayGetValueAtIndex _CFDataGetBytePtr"
+  [Carbon]="_TISCopyCurrentKeyboardLayoutInputSource _TISCopyCurrentASCIICapableKeyboardLayoutInputSource
+    _TISGetInputSourceProperty _kTISPropertyUnicodeKeyLayoutData _LMGetKbdType _UCKeyTranslate"
+  [CoreGraphics]="_CGEventSourceCreate _CGEventCreateKeyboardEvent
+    _CGEventSourceSetLocalEventsFilterDuringSuppressionState _CGEventSetFlags _CGEventPost"
+  [AppKit]="_OBJC_CLASS_\$_NSWorkspace _OBJC_CLASS_\$_NSApplication _OBJC_CLASS_\$_NSEvent _OBJC_CLASS_\$_NSWindow
+    _NSAccessibilityPostNotificationWithUserInfo _NSAccessibilityAnnouncementRequestedNotification
+    _NSAccessibilityAnnouncementKey _NSAccessibilityPriorityKey"
+  [Foundation]="_OBJC_CLASS_\$_NSAppleScript _OBJC_CLASS_\$_NSString _OBJC_CLASS_\$_NSTimer _OBJC_CLASS_\$_NSFileHandle"
+  [libSystem]="_dispatch_after _dispatch_async __dispatch_main_q _setvbuf _usleep _exit _fflush"
+)
+frameworks=(ApplicationServices CoreFoundation Carbon CoreGraphics AppKit Foundation libSystem)
+selectors=(sharedWorkspace frontmostApplication bundleIdentifier localizedName processIdentifier
+  isVoiceOverEnabled sharedApplication setActivationPolicy: run
+  addGlobalMonitorForEventsMatchingMask:handler: removeMonitor: keyCode modifierFlags
+  scheduledTimerWithTimeInterval:repeats:block: invalidate fileHandleWithStandardInput
+  setReadabilityHandler: availableData initWithSource: executeAndReturnError:
+  stringWithContentsOfFile:encoding:error: initWithContentRect:styleMask:backing:defer:
+  setAccessibilityElement: setCollectionBehavior: setIgnoresMouseEvents: orderFrontRegardless)
+
+summary=()
+failed=0
+for arch in "${archs[@]}"; do
+  build="$root/build/macos-$arch"
+  mkdir -p "$build"
+  log="$build/check-macos-cross.log"
+  say "$arch: configuring and building in ${build#"$root"/} (log: ${log#"$root"/})"
+  if ! { cmake -S "$root" -B "$build" "${generator[@]}" \
+           -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/macos-$arch.cmake" -DMACOS_SDK="$sdk" \
+           -DCMAKE_BUILD_TYPE=Release -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
+           -DFOCUSPROBE_BUILD_TESTS=OFF -DFOCUSPROBE_BUILD_BENCHMARKS=OFF &&
+         cmake --build "$build" -j "$jobs"; } >"$log" 2>&1; then
+    grep -E 'error|FAILED' "$log" | head -20 >&2 || true
+    summary+=("$arch: FAILED to configure, compile or link (see ${log#"$root"/})")
+    failed=1
+    continue
+  fi
+
+  units=$(grep -c '"file":' "$build/compile_commands.json")
+  objcxx=$(grep -c '"file": "[^"]*\.mm"' "$build/compile_commands.json" || true)
+  summary+=("$arch: compiled $units translation units ($objcxx Objective-C++ with ARC), -Werror, target $arch-apple-macos12")
+
+  binary="$build/src/focusprobe"
+  built_arch=$("$llvm_bin/llvm-lipo" -archs "$binary" 2>/dev/null | tr -d "[:space:]" || true)
+  if [ "$built_arch" != "$arch" ]; then
+    summary+=("$arch: FAILED: linked binary is '$built_arch', not a Mach-O $arch executable")
+    failed=1
+    continue
+  fi
+  plist=no
+  "$llvm_bin/llvm-objdump" --macho --section=__TEXT,__info_plist "$binary" | grep -q NSAppleEventsUsageDescription &&
+    plist=yes
+  summary+=("$arch: linked ${binary#"$root"/} with ld64.lld (Mach-O $built_arch, $(stat -c %s "$binary") bytes, embedded Info.plist: $plist)")
+  [ "$plist" = yes ] || failed=1
+
+  undefined=$(llvm-nm -u "$binary")
+  found_all=0
+  total_all=0
+  for fw in "${frameworks[@]}"; do
+    found=()
+    missing=()
+    for sym in ${imports[$fw]}; do
+      if grep -qxF "$sym" <<<"$undefined"; then found+=("$sym"); else missing+=("$sym"); fi
+    done
+    total=$((${#found[@]} + ${#missing[@]}))
+    found_all=$((found_all + ${#found[@]}))
+    total_all=$((total_all + total))
+    summary+=("$arch: $fw ${#found[@]}/$total imported: ${found[*]}")
+    if [ ${#missing[@]} -gt 0 ]; then
+      summary+=("$arch: $fw MISSING: ${missing[*]}")
+      failed=1
+    fi
+  done
+  names=$(strings -a -n 3 "$binary")
+  sel_missing=()
+  for sel in "${selectors[@]}"; do
+    grep -qxF "$sel" <<<"$names" || sel_missing+=("$sel")
+  done
+  summary+=("$arch: symbols $found_all/$total_all imported; selectors $((${#selectors[@]} - ${#sel_missing[@]}))/${#selectors[@]} referenced")
+  if [ ${#sel_missing[@]} -gt 0 ]; then
+    summary+=("$arch: selectors MISSING: ${sel_missing[*]}")
+    failed=1
+  fi
+done
+
+say "summary (SDK: $sdk)"
+printf '  %s\n' "${summary[@]}"
+if [ "$failed" = 0 ]; then
+  say "OK: ${archs[*]} compiled, linked and import every checked platform call"
+else
+  say "FAILED"
+fi
+exit "$failed"
