@@ -3,6 +3,8 @@
 #include "app/output.h"
 #include "focus/verdict.h"
 #include "focus/verdict_json.h"
+#include "keys/key_code.h"
+#include "keys/paste.h"
 #include "rescue/rescue.h"
 
 #include <array>
@@ -22,6 +24,8 @@ struct Command {
 constexpr std::array commands{
     Command{"frontmost", 2, runFrontmost},
     Command{"rescue", 2, runRescue},
+    Command{"paste-keycode", 2, runPasteKeycode},
+    Command{"paste", 2, runPaste},
     Command{"info", 2, runInfo},
 };
 
