@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Times whole invocations of the built binary: median and spread of wall time, peak memory.
 
-usage: bench/time_binary.py [BINARY] [--runs N] [COMMAND ...]
+usage: bench/time_binary.py [--binary PATH] [--runs N] [COMMAND ...]
 """
 import argparse
 import os
@@ -16,7 +16,9 @@ def measure(binary, command, runs):
     peak_kib = 0
     for _ in range(runs):
         start = time.perf_counter()
-        pid = os.posix_spawn(binary, [binary, *command], os.environ,
+        # Through a small shell: the peak memory a parent reports for a child includes what the
+        # child was before exec, and that would be this Python process.
+        pid = os.posix_spawn("/bin/sh", ["sh", "-c", 'exec "$0" "$@"', binary, *command], os.environ,
                              file_actions=[(os.POSIX_SPAWN_OPEN, 1, os.devnull, os.O_WRONLY, 0)])
         _, _, usage = os.wait4(pid, 0)
         walls.append(time.perf_counter() - start)
@@ -32,11 +34,14 @@ def measure(binary, command, runs):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("binary", nargs="?", default="build/release/src/focusprobe")
+    parser.add_argument("--binary", default="build/release/src/focusprobe")
     parser.add_argument("--runs", type=int, default=200)
     parser.add_argument("commands", nargs="*", default=["frontmost", "info"])
     args = parser.parse_args()
     binary = os.path.abspath(args.binary)
+    baseline = measure("/bin/true", [], args.runs)
+    print(f"{'/bin/true':>14}: median {baseline['median_ms']:.3f} ms, peak RSS {baseline['peak_rss_kib']} KiB "
+          "(the floor of this machine and launcher)")
     for command in args.commands:
         result = measure(binary, command.split(), args.runs)
         print(f"{command:>14}: median {result['median_ms']:.3f} ms, p90 {result['p90_ms']:.3f} ms, "
