@@ -2,34 +2,49 @@
 """Times whole invocations of the built binary: median and spread of wall time, peak memory.
 
 usage: bench/time_binary.py [--binary PATH] [--runs N] [COMMAND ...]
+
+Peak memory comes from GNU time (Debian package "time") when it is installed: the maximum RSS a
+parent can read of its own child includes what the child was before exec, which would be this
+Python process, so a small C parent has to read it.
 """
 import argparse
 import os
-import resource
+import shutil
 import statistics
 import subprocess
 import time
 
 
-def measure(binary, command, runs):
+def wall_times(binary, command, runs):
     walls = []
-    peak_kib = 0
     for _ in range(runs):
         start = time.perf_counter()
-        # Through a small shell: the peak memory a parent reports for a child includes what the
-        # child was before exec, and that would be this Python process.
-        pid = os.posix_spawn("/bin/sh", ["sh", "-c", 'exec "$0" "$@"', binary, *command], os.environ,
+        pid = os.posix_spawn(binary, [binary, *command], os.environ,
                              file_actions=[(os.POSIX_SPAWN_OPEN, 1, os.devnull, os.O_WRONLY, 0)])
-        _, _, usage = os.wait4(pid, 0)
+        os.waitpid(pid, 0)
         walls.append(time.perf_counter() - start)
-        peak_kib = max(peak_kib, usage.ru_maxrss)
     walls.sort()
-    return {
-        "median_ms": statistics.median(walls) * 1e3,
-        "p90_ms": walls[int(len(walls) * 0.9) - 1] * 1e3,
-        "min_ms": walls[0] * 1e3,
-        "peak_rss_kib": peak_kib,
-    }
+    return walls
+
+
+def peak_rss_kib(binary, command):
+    gnu_time = shutil.which("time") if os.path.exists("/usr/bin/time") else None
+    if gnu_time is None:
+        return None
+    peaks = []
+    for _ in range(5):
+        done = subprocess.run(["/usr/bin/time", "-f", "%M", binary, *command],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, check=False)
+        peaks.append(int(done.stderr.strip().splitlines()[-1]))
+    return max(peaks)
+
+
+def report(label, binary, command, runs):
+    walls = wall_times(binary, command, runs)
+    rss = peak_rss_kib(binary, command)
+    print(f"{label:>14}: median {statistics.median(walls) * 1e3:.3f} ms, "
+          f"p90 {walls[int(len(walls) * 0.9) - 1] * 1e3:.3f} ms, min {walls[0] * 1e3:.3f} ms, "
+          f"peak RSS {'n/a' if rss is None else f'{rss} KiB'} ({runs} runs)")
 
 
 def main():
@@ -38,14 +53,10 @@ def main():
     parser.add_argument("--runs", type=int, default=200)
     parser.add_argument("commands", nargs="*", default=["frontmost", "info"])
     args = parser.parse_args()
+    report("/bin/true", "/bin/true", [], args.runs)  # the floor of this machine
     binary = os.path.abspath(args.binary)
-    baseline = measure("/bin/true", [], args.runs)
-    print(f"{'/bin/true':>14}: median {baseline['median_ms']:.3f} ms, peak RSS {baseline['peak_rss_kib']} KiB "
-          "(the floor of this machine and launcher)")
     for command in args.commands:
-        result = measure(binary, command.split(), args.runs)
-        print(f"{command:>14}: median {result['median_ms']:.3f} ms, p90 {result['p90_ms']:.3f} ms, "
-              f"min {result['min_ms']:.3f} ms, peak RSS {result['peak_rss_kib']} KiB ({args.runs} runs)")
+        report(command, binary, command.split(), args.runs)
 
 
 if __name__ == "__main__":
