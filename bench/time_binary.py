@@ -9,7 +9,6 @@ Python process, so a small C parent has to read it.
 """
 import argparse
 import os
-import shutil
 import statistics
 import subprocess
 import time
@@ -28,8 +27,7 @@ def wall_times(binary, command, runs):
 
 
 def peak_rss_kib(binary, command):
-    gnu_time = shutil.which("time") if os.path.exists("/usr/bin/time") else None
-    if gnu_time is None:
+    if not os.path.exists("/usr/bin/time"):
         return None
     peaks = []
     for _ in range(5):
