@@ -1,0 +1,15 @@
+# The X11 + AT-SPI backend, with the headless one beside it for a machine without a display.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(FOCUSPROBE_DESKTOP REQUIRED IMPORTED_TARGET libsystemd x11 xi xtst xkbcommon speech-dispatcher)
+
+# The translation tables need no library, so their tests run without a desktop.
+add_library(focusprobe_linux_tables STATIC ${CMAKE_CURRENT_LIST_DIR}/tables.cpp ${CMAKE_CURRENT_LIST_DIR}/layout_data.cpp)
+target_link_libraries(focusprobe_linux_tables PUBLIC focusprobe_core)
+
+add_library(focusprobe_backend STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/atspi_bus.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/atspi_accessibility.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/x11_backend.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/open_backend.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/headless/headless_backend.cpp)
+target_link_libraries(focusprobe_backend PUBLIC focusprobe_core PRIVATE focusprobe_linux_tables PkgConfig::FOCUSPROBE_DESKTOP)
