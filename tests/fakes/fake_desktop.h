@@ -13,6 +13,7 @@
 #include "fakes/fake_speech.h"
 #include "fakes/fake_workspace.h"
 
+#include <gtest/gtest.h>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -31,6 +32,12 @@ struct FakeDesktop {
     FakeInput input{log};
     FakeEventLoop loop{log};
 
+    void expectAllReferencesReleased() const
+    {
+        EXPECT_EQ(accessibility.liveReferences(), 0) << "accessibility references leaked";
+        EXPECT_EQ(accessibility.overReleases(), 0) << "accessibility references released twice";
+    }
+
     platform::Platform platform()
     {
         return platform::Platform{accessibility, workspace, process, keyboard, events, speech, input, loop};
@@ -43,6 +50,12 @@ struct TestProcess {
         : globals(makeGlobals(withProgramPath(arguments))), context{desktop.platform(), globals}
     {
     }
+
+    TestProcess(const TestProcess&) = delete;
+    TestProcess& operator=(const TestProcess&) = delete;
+
+    // Whatever the test did, the flow must have let go of every reference exactly once.
+    ~TestProcess() { desktop.expectAllReferencesReleased(); }
 
     int run() { return dispatch(context); }
     [[nodiscard]] const std::string& output() const { return desktop.process.output; }
