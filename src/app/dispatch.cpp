@@ -1,10 +1,12 @@
 #include "app/dispatch.h"
 
+#include "announce/announce.h"
 #include "app/output.h"
 #include "focus/verdict.h"
 #include "focus/verdict_json.h"
 #include "keys/key_code.h"
 #include "keys/paste.h"
+#include "modtap/modtap.h"
 #include "rescue/rescue.h"
 
 #include <array>
@@ -22,6 +24,9 @@ struct Command {
 
 // Tested in this order; the first whose guard holds and whose word equals args[1] runs.
 constexpr std::array commands{
+    Command{"modtap", 2, runModtap},
+    // The guard makes args[2] the text.
+    Command{"announce", 3, [](Context& context) { return runAnnounce(context, context.globals.args[2]); }},
     Command{"frontmost", 2, runFrontmost},
     Command{"rescue", 2, runRescue},
     Command{"paste-keycode", 2, runPasteKeycode},

@@ -4,52 +4,74 @@
 #include <array>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <fcntl.h>
 #include <optional>
 #include <poll.h>
-#include <unistd.h>
 
 namespace focusprobe::platform {
 
 struct PollLoop::TimerState {
     Clock::duration interval;
     Clock::time_point due;
+    std::uint64_t order;
     std::function<void(const Timer&)> block;
     bool valid = true;
 };
 
 namespace {
 
+// Without a wake pipe a terminate() from another thread is only seen when poll returns.
+constexpr int pollCapWithoutWakePipeMs = 50;
+// NSTimer's floor for a non-positive interval; a repeating timer at zero would spin.
+constexpr double minimumTimerIntervalSeconds = 0.0001;
+// About 31 years: far enough to mean never, near enough not to overflow the clock.
+constexpr double longestDelaySeconds = 1e9;
+
 class DescriptorInput final : public StandardInput {
 public:
     explicit DescriptorInput(int fd) : fd_(fd) { }
+
     std::string availableData() override
     {
         std::array<char, 65536> buffer{};
         for (;;) {
             const ssize_t got = ::read(fd_, buffer.data(), buffer.size());
-            if (got >= 0) {
+            if (got > 0) {
                 return {buffer.data(), static_cast<std::size_t>(got)};
             }
-            if (errno != EINTR) {
-                return {}; // an unreadable descriptor is as good as closed
+            if (got < 0 && errno == EINTR) {
+                continue;
             }
+            if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                // Someone made the descriptor non-blocking: no data now is not the end, so wait.
+                pollfd fd{fd_, POLLIN, 0};
+                ::poll(&fd, 1, -1);
+                continue;
+            }
+            // End of file, or an unreadable descriptor, which is as good as closed.
+            ended_ = true;
+            return {};
         }
     }
 
+    [[nodiscard]] bool ended() const { return ended_; }
+
 private:
     int fd_;
+    bool ended_ = false;
 };
 
 std::chrono::steady_clock::duration toDuration(double seconds)
 {
-    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-        std::chrono::duration<double>(std::max(seconds, 0.0)));
+    // Negative and NaN delays mean at once; converting NaN or a huge value would be undefined.
+    const double clamped = seconds > 0.0 ? std::min(seconds, longestDelaySeconds) : 0.0;
+    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(clamped));
 }
 
 } // namespace
 
-PollLoop::PollLoop()
+PollLoop::PollLoop(int inputFd) : inputFd_(inputFd)
 {
     std::array<int, 2> fds{-1, -1};
     if (::pipe(fds.data()) == 0) {
@@ -79,8 +101,11 @@ void PollLoop::setActivationPolicy(std::int64_t /*policy*/)
 
 void PollLoop::scheduleRepeatingTimer(double intervalSeconds, std::function<void(const Timer&)> block)
 {
-    const auto interval = toDuration(intervalSeconds);
-    timers_.push_back(std::make_unique<TimerState>(TimerState{interval, Clock::now() + interval, std::move(block)}));
+    const auto interval
+        = toDuration(std::isnan(intervalSeconds) ? minimumTimerIntervalSeconds
+                                                 : std::max(intervalSeconds, minimumTimerIntervalSeconds));
+    timers_.push_back(
+        std::make_unique<TimerState>(TimerState{interval, Clock::now() + interval, nextOrder_++, std::move(block)}));
 }
 
 void PollLoop::invalidateTimer(const Timer& timer)
@@ -94,7 +119,7 @@ void PollLoop::invalidateTimer(const Timer& timer)
 
 void PollLoop::runAfter(double delaySeconds, std::function<void()> step)
 {
-    steps_.push_back(Step{Clock::now() + toDuration(delaySeconds), std::move(step)});
+    steps_.push_back(Step{Clock::now() + toDuration(delaySeconds), nextOrder_++, std::move(step)});
 }
 
 void PollLoop::setStandardInputReadabilityHandler(std::function<void(StandardInput&)> handler)
@@ -125,52 +150,91 @@ int PollLoop::pollTimeoutMs() const
             next = next ? std::min(*next, timer->due) : timer->due;
         }
     }
-    if (!next) {
-        return -1;
+    int timeout = -1;
+    if (next) {
+        // Rounded up: waking a little early would only spin until the due time.
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now()).count();
+        timeout = static_cast<int>(std::clamp<long long>(wait, 0, INT_MAX));
     }
-    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now()).count();
-    return static_cast<int>(std::clamp<long long>(wait, 0, INT_MAX));
+    if (wakeRead_ < 0) {
+        timeout = timeout < 0 ? pollCapWithoutWakePipeMs : std::min(timeout, pollCapWithoutWakePipeMs);
+    }
+    return timeout;
 }
 
 void PollLoop::runDueWork()
 {
     const auto now = Clock::now();
-    // Steps may schedule further steps, so take the due ones out before running any.
-    std::vector<Step> due;
+    // Work scheduled while this pass runs waits for the next one, after another look at the
+    // descriptors; a zero-delay step can then not starve them.
+    std::vector<Step> dueSteps;
     std::erase_if(steps_, [&](Step& step) {
         if (step.due > now) {
             return false;
         }
-        due.push_back(std::move(step));
+        dueSteps.push_back(std::move(step));
         return true;
     });
-    std::stable_sort(due.begin(), due.end(), [](const Step& a, const Step& b) { return a.due < b.due; });
-    for (auto& step : due) {
-        if (terminated_) {
-            return;
-        }
-        step.run();
-    }
-    for (std::size_t i = 0; i < timers_.size() && !terminated_; ++i) {
-        TimerState& timer = *timers_[i];
-        if (timer.valid && timer.due <= now) {
-            timer.due = now + timer.interval;
-            const Timer ref = Timer::retain(*this, &timer);
-            timer.block(ref);
+    std::vector<TimerState*> dueTimers;
+    for (const auto& timer : timers_) {
+        if (timer->valid && timer->due <= now) {
+            dueTimers.push_back(timer.get());
         }
     }
-    std::erase_if(timers_, [](const auto& timer) { return !timer->valid; });
+    // Steps and timer firings together, in the order of their due times.
+    std::sort(dueSteps.begin(), dueSteps.end(),
+        [](const Step& a, const Step& b) { return std::pair(a.due, a.order) < std::pair(b.due, b.order); });
+    std::sort(dueTimers.begin(), dueTimers.end(), [](const TimerState* a, const TimerState* b) {
+        return std::pair(a->due, a->order) < std::pair(b->due, b->order);
+    });
+    auto step = dueSteps.begin();
+    auto timer = dueTimers.begin();
+    while (!terminated_ && (step != dueSteps.end() || timer != dueTimers.end())) {
+        const bool timerFirst = timer != dueTimers.end()
+            && (step == dueSteps.end()
+                || std::pair((*timer)->due, (*timer)->order) < std::pair(step->due, step->order));
+        if (!timerFirst) {
+            (step++)->run();
+            continue;
+        }
+        TimerState& fired = **timer++;
+        if (!fired.valid) {
+            continue; // invalidated by work earlier in this pass
+        }
+        fired.due = now + fired.interval;
+        fired.order = nextOrder_++;
+        fired.block(Timer::retain(*this, &fired));
+    }
+    for (auto& t : timers_) {
+        if (!t->valid) {
+            t->block = nullptr; // lets go of whatever the block holds
+            retiredTimers_.push_back(std::move(t));
+        }
+    }
+    std::erase(timers_, nullptr);
+}
+
+void PollLoop::handleInput()
+{
+    DescriptorInput input(inputFd_);
+    // A copy: the handler may replace itself while it runs.
+    const auto handler = stdinHandler_;
+    handler(input);
+    // Once at its end a pipe stays readable, and poll would report it for ever.
+    inputEnded_ = input.ended();
 }
 
 int PollLoop::run()
 {
-    DescriptorInput standardInput(STDIN_FILENO);
     while (!terminated_) {
         std::vector<pollfd> fds;
         fds.push_back(pollfd{wakeRead_, POLLIN, 0});
-        if (stdinHandler_) {
-            fds.push_back(pollfd{STDIN_FILENO, POLLIN, 0});
+        const bool watchInput = stdinHandler_ && !inputEnded_;
+        if (watchInput) {
+            fds.push_back(pollfd{inputFd_, POLLIN, 0});
         }
+        const std::size_t firstWatch = fds.size();
+        const std::size_t watched = watches_.size(); // handlers may add watches; they wait a turn
         for (const auto& watch : watches_) {
             fds.push_back(pollfd{watch.fd, POLLIN, 0});
         }
@@ -178,23 +242,20 @@ int PollLoop::run()
         if (ready < 0 && errno != EINTR) {
             break;
         }
-        std::size_t index = 1;
-        if (stdinHandler_) {
-            if ((fds[index].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0) {
-                if ((fds[index].revents & POLLNVAL) != 0) {
-                    stdinHandler_ = nullptr; // no standard input at all: nothing more to watch
-                    terminate(0);
-                } else {
-                    stdinHandler_(standardInput);
-                }
-            }
-            ++index;
+        // A closed standard input reads as its end.
+        if (watchInput && !terminated_ && (fds[1].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            handleInput();
         }
-        for (std::size_t w = 0; w < watches_.size() && !terminated_; ++w, ++index) {
-            if ((fds[index].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-                watches_[w].onReadable();
+        for (std::size_t w = 0; w < watched && !terminated_; ++w) {
+            const auto revents = fds[firstWatch + w].revents;
+            if ((revents & POLLNVAL) != 0) {
+                watches_[w].closed = true; // would wake every poll from now on
+            } else if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+                const auto onReadable = watches_[w].onReadable; // may add watches, moving this one
+                onReadable();
             }
         }
+        std::erase_if(watches_, [](const Watch& watch) { return watch.closed; });
         if (!terminated_) {
             runDueWork();
         }
