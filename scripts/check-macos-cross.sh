@@ -50,6 +50,7 @@ need cmake "cmake"
 need clang++ "Debian package clang"
 need llvm-nm "Debian package llvm"
 need strings "Debian package binutils"
+need python3 "Debian package python3"
 lld=$(clang++ -print-prog-name=ld64.lld)
 [ -x "$lld" ] || command -v "$lld" >/dev/null 2>&1 || { say "ld64.lld not found (Debian package lld)" >&2; exit 1; }
 llvm_bin=$(dirname "$(readlink -f "$(command -v llvm-nm)")")
@@ -99,9 +100,18 @@ for arch in "${archs[@]}"; do
     continue
   fi
 
-  units=$(grep -c '"file":' "$build/compile_commands.json")
-  objcxx=$(grep -c '"file": "[^"]*\.mm"' "$build/compile_commands.json" || true)
-  summary+=("$arch: compiled $units translation units ($objcxx Objective-C++ with ARC), -Werror, target $arch-apple-macos12")
+  read -r units werror objcxx arc < <(python3 - "$build/compile_commands.json" <<'PY'
+import json, sys
+entries = json.load(open(sys.argv[1]))
+mm = [e for e in entries if e["file"].endswith(".mm")]
+print(len(entries), sum("-Werror" in e["command"].split() for e in entries), len(mm),
+      sum("-fobjc-arc" in e["command"].split() for e in mm))
+PY
+  )
+  summary+=("$arch: compiled $units translation units for $arch-apple-macos12, $werror with -Werror; $objcxx Objective-C++, $arc with -fobjc-arc")
+  if [ "$werror" != "$units" ] || [ "$arc" != "$objcxx" ]; then
+    failed=1
+  fi
 
   binary="$build/src/focusprobe"
   built_arch=$("$llvm_bin/llvm-lipo" -archs "$binary" 2>/dev/null | tr -d "[:space:]" || true)
