@@ -51,7 +51,7 @@ ComposerSearch findComposer(Context& context, const FindComposerOptions& search)
 
     std::size_t head = 0;
     std::int64_t candidates = 0;
-    std::optional<Element> best;
+    Element best;
     double bestArea = -1.0;
     bool timedOut = false;
 
@@ -81,7 +81,7 @@ ComposerSearch findComposer(Context& context, const FindComposerOptions& search)
             // first candidate wins even with an unreadable size (0 against the initial -1).
             const double area = axArea(ax, *root);
             if (area > bestArea) {
-                best = std::move(root);
+                best = std::move(*root);
                 bestArea = area;
             }
             continue;
@@ -97,7 +97,8 @@ ComposerSearch findComposer(Context& context, const FindComposerOptions& search)
             }
         }
     }
-    return ComposerSearch{std::move(best), candidates, static_cast<std::int64_t>(head), timedOut};
+    return ComposerSearch{best ? std::optional<Element>(std::move(best)) : std::nullopt, candidates,
+        static_cast<std::int64_t>(head), timedOut};
 }
 
 } // namespace focusprobe

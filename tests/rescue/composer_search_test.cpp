@@ -43,7 +43,7 @@ protected:
 
     Element hold(const Node& node) { return Element::retain(ax, node.raw()); }
 
-    std::string labelOf(const std::optional<Element>& element) const
+    [[nodiscard]] std::string labelOf(const std::optional<Element>& element) const
     {
         return element ? ax.label(element->get()) : std::string();
     }
@@ -58,7 +58,7 @@ protected:
     }
 
     // The examined nodes in order: each examination starts with a role read.
-    std::vector<std::string> examined() const
+    [[nodiscard]] std::vector<std::string> examined() const
     {
         std::vector<std::string> labels;
         for (const auto& entry : desktop.log.filtered({"ax.copy "})) {

@@ -228,7 +228,8 @@ TEST(RescueTest, PreparesOnceAndReadsTheWindowWithoutWaiting)
 TEST(RescueTest, NamesComeFromTheRescuedApplication)
 {
     Scene scene;
-    scene.desktop.workspace.laterFrontmost.push_back(platform::RunningApplication{777, "com.example.other", "Other"});
+    scene.desktop.workspace.laterFrontmost.emplace_back(
+        platform::RunningApplication{777, "com.example.other", "Other"});
     auto otherField = scene.ax.element("otherField").role("AXTextField").characters(3);
     scene.ax.application(777, "other").value("AXFocusedUIElement", ElementValue{otherField.id()});
 
