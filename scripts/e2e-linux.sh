@@ -26,35 +26,10 @@ if [[ ! -x $BIN ]]; then
     exit 1
 fi
 
-WORK=$(mktemp -d /tmp/focusprobe-e2e.XXXXXX)
-PIDS=()
+# shellcheck source=tests/e2e/session.sh
+source "$ROOT/tests/e2e/session.sh"
 passed=0
 failed=0
-
-# Children of a process (activated bus services), deepest first, by process id.
-descendants() {
-    local child
-    for child in $(pgrep -P "$1" 2>/dev/null); do
-        descendants "$child"
-        echo "$child"
-    done
-}
-
-cleanup() {
-    exec 7>&- 8>&- 2>/dev/null
-    local i pid
-    for ((i = ${#PIDS[@]} - 1; i >= 0; i--)); do
-        pid=${PIDS[i]}
-        for child in $(descendants "$pid"); do kill "$child" 2>/dev/null; done
-        kill "$pid" 2>/dev/null
-    done
-    sleep 0.3
-    for ((i = ${#PIDS[@]} - 1; i >= 0; i--)); do
-        kill -9 "${PIDS[i]}" 2>/dev/null
-    done
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
 
 check() { # name expected actual
     if [[ $2 == "$3" ]]; then
@@ -80,41 +55,7 @@ check_match() { # name regex actual
     fi
 }
 
-wait_for() { # seconds command...
-    local deadline=$((SECONDS + $1))
-    shift
-    until "$@" >/dev/null 2>&1; do
-        ((SECONDS >= deadline)) && return 1
-        sleep 0.2
-    done
-}
-
-# --- The session -----------------------------------------------------------------------------
-
-number=$((90 + RANDOM % 400))
-while [[ -e /tmp/.X11-unix/X$number || -e /tmp/.X$number-lock ]]; do number=$((number + 1)); done
-export DISPLAY=:$number
-export HOME=$WORK/home XDG_RUNTIME_DIR=$WORK/run XDG_CONFIG_HOME=$WORK/home/.config XDG_CACHE_HOME=$WORK/home/.cache
-mkdir -p "$HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
-unset NO_AT_BRIDGE SPEECHD_ADDRESS
-
-Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
-PIDS+=($!)
-wait_for 10 xprop -root -display "$DISPLAY" || { echo "e2e-linux: Xvfb did not start" >&2; exit 1; }
-
-dbus-daemon --session --nofork --print-address=3 3>"$WORK/bus-address" >/dev/null 2>&1 &
-PIDS+=($!)
-wait_for 5 test -s "$WORK/bus-address" || { echo "e2e-linux: no session bus" >&2; exit 1; }
-DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$WORK/bus-address")
-export DBUS_SESSION_BUS_ADDRESS
-# Asks toolkits to expose their trees; this also starts the accessibility bus.
-busctl --user set-property org.a11y.Bus /org/a11y/bus org.a11y.Status IsEnabled b true
-A11Y=$(busctl --user call org.a11y.Bus /org/a11y/bus org.a11y.Bus GetAddress | cut -d'"' -f2)
-[[ $A11Y == unix:* ]] || { echo "e2e-linux: no accessibility bus" >&2; exit 1; }
-
-openbox --sm-disable >"$WORK/openbox.log" 2>&1 &
-PIDS+=($!)
-wait_for 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window' || { echo "e2e-linux: no window manager" >&2; exit 1; }
+start_session || exit 1
 
 mkfifo "$WORK/gtk.in"
 "$PYTHON" "$ROOT/tests/e2e/gtk_test_app.py" --focus entry <"$WORK/gtk.in" >"$WORK/gtk.log" 2>&1 &

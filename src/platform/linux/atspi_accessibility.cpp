@@ -2,6 +2,7 @@
 
 #include <systemd/sd-bus.h>
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -46,6 +47,20 @@ std::optional<std::vector<NodeKey>> readReferenceArray(sd_bus_message* reply)
     }
     sd_bus_message_exit_container(reply);
     return keys;
+}
+
+// A Collection match rule for the nodes that have this state, whatever else they are.
+bool appendStateRule(sd_bus_message* m, int stateBit)
+{
+    const std::array<std::int32_t, 2> states{
+        stateBit < 32 ? (1 << stateBit) : 0, stateBit < 32 ? 0 : 1 << (stateBit - 32)};
+    return sd_bus_message_open_container(m, 'r', "aiia{ss}iaiiasib") >= 0
+        && sd_bus_message_append_array(m, 'i', states.data(), sizeof states) >= 0
+        && sd_bus_message_append(m, "i", collectionMatchAll) >= 0 && sd_bus_message_open_container(m, 'a', "{ss}") >= 0
+        && sd_bus_message_close_container(m) >= 0 && sd_bus_message_append(m, "i", collectionMatchAll) >= 0
+        && sd_bus_message_append_array(m, 'i', nullptr, 0) >= 0
+        && sd_bus_message_append(m, "i", collectionMatchAll) >= 0 && sd_bus_message_append(m, "as", 0) >= 0
+        && sd_bus_message_append(m, "ib", collectionMatchAll, 0) >= 0 && sd_bus_message_close_container(m) >= 0;
 }
 
 bool isNull(const NodeKey& key)
@@ -242,7 +257,7 @@ std::optional<std::int32_t> AtspiAccessibility::pidWithActiveFrame()
             continue;
         }
         for (const auto& frame : *frames) {
-            requestRoleAndStates(frame, false);
+            requestStates(frame);
         }
         for (const auto& frame : *frames) {
             if (const auto frameStates = states(frame); frameStates && hasState(*frameStates, state::active)) {
@@ -270,114 +285,169 @@ void AtspiAccessibility::forgetCache()
     prefetchedNodes_ = 0;
 }
 
-void AtspiAccessibility::requestRoleAndStates(const NodeKey& key, bool thenChildren)
+template <class T, class Parse>
+void AtspiAccessibility::request(
+    const NodeKey& key, Fetched<T> NodeInfo::*field, const char* interface, const char* member, Parse parse)
 {
+    using Status = typename Fetched<T>::Status;
+    if ((info(key).*field).status != Status::none) {
+        return;
+    }
     DBusConnection* connection = bus();
-    NodeInfo& node = info(key);
     if (connection == nullptr) {
-        node.role.status = Fetched<std::uint32_t>::Status::failed;
-        node.states.status = Fetched<StateSet>::Status::failed;
+        (info(key).*field).status = Status::failed;
         return;
     }
+    (info(key).*field).status = Status::pending;
     const std::uint64_t generation = generation_;
-    if (node.role.status == Fetched<std::uint32_t>::Status::none) {
-        node.role.status = Fetched<std::uint32_t>::Status::pending;
-        const bool sent = connection->callAsync(connection->newCall(key.bus, key.path, accessibleInterface, "GetRole"),
-            [this, key, generation](sd_bus_message* reply) {
-                if (generation != generation_) {
-                    return;
-                }
-                --inFlight_;
-                auto& role = info(key).role;
-                std::uint32_t value = 0;
-                if (reply != nullptr && sd_bus_message_read(reply, "u", &value) > 0) {
-                    role.value = value;
-                    role.status = Fetched<std::uint32_t>::Status::done;
-                } else {
-                    role.status = Fetched<std::uint32_t>::Status::failed;
-                }
-                issuePrefetches();
-            });
-        if (sent) {
-            ++inFlight_;
-        } else {
-            node.role.status = Fetched<std::uint32_t>::Status::failed;
-        }
-    }
-    if (node.states.status == Fetched<StateSet>::Status::none) {
-        node.states.status = Fetched<StateSet>::Status::pending;
-        const bool sent = connection->callAsync(connection->newCall(key.bus, key.path, accessibleInterface, "GetState"),
-            [this, key, generation, thenChildren](sd_bus_message* reply) {
-                if (generation != generation_) {
-                    return;
-                }
-                --inFlight_;
-                auto& states = info(key).states;
-                const void* words = nullptr;
-                std::size_t size = 0;
-                if (reply != nullptr && sd_bus_message_read_array(reply, 'u', &words, &size) >= 0) {
-                    states.value = stateSetFromWords(
-                        std::span<const std::uint32_t>(static_cast<const std::uint32_t*>(words), size / 4));
-                    states.status = Fetched<StateSet>::Status::done;
-                    // An editable node is a candidate whose inside is never looked at.
-                    if (thenChildren && !hasState(states.value, state::editable)) {
-                        requestChildren(key);
-                    }
-                } else {
-                    states.status = Fetched<StateSet>::Status::failed;
-                }
-                issuePrefetches();
-            });
-        if (sent) {
-            ++inFlight_;
-        } else {
-            node.states.status = Fetched<StateSet>::Status::failed;
-        }
-    }
-}
-
-void AtspiAccessibility::requestChildren(const NodeKey& key)
-{
-    DBusConnection* connection = bus();
-    NodeInfo& node = info(key);
-    if (node.children.status != Fetched<std::vector<NodeKey>>::Status::none) {
-        return;
-    }
-    if (connection == nullptr) {
-        node.children.status = Fetched<std::vector<NodeKey>>::Status::failed;
-        return;
-    }
-    node.children.status = Fetched<std::vector<NodeKey>>::Status::pending;
-    const std::uint64_t generation = generation_;
-    const bool sent = connection->callAsync(connection->newCall(key.bus, key.path, accessibleInterface, "GetChildren"),
-        [this, key, generation](sd_bus_message* reply) {
+    const bool sent = connection->callAsync(connection->newCall(key.bus, key.path, interface, member),
+        [this, key, field, generation, parse](sd_bus_message* reply) {
             if (generation != generation_) {
                 return;
             }
             --inFlight_;
-            auto list = readReferenceArray(reply);
-            auto& children = info(key).children;
-            if (!list) {
-                children.status = Fetched<std::vector<NodeKey>>::Status::failed;
-                return;
+            auto& fetched = info(key).*field;
+            std::optional<T> value = reply == nullptr ? std::nullopt : parse(reply);
+            if (value) {
+                fetched.value = std::move(*value);
+                fetched.status = Status::done;
+            } else {
+                fetched.status = Status::failed;
             }
-            for (const auto& child : *list) {
-                auto& childInfo = info(child);
-                childInfo.parent = key;
-                if (!childInfo.prefetched && prefetchedNodes_ < prefetchNodeLimit) {
-                    childInfo.prefetched = true;
-                    ++prefetchedNodes_;
-                    prefetchQueue_.push_back(child);
-                }
-            }
-            info(key).children.value = std::move(*list);
-            info(key).children.status = Fetched<std::vector<NodeKey>>::Status::done;
+            onAnswer(key);
             issuePrefetches();
         });
     if (sent) {
         ++inFlight_;
     } else {
-        node.children.status = Fetched<std::vector<NodeKey>>::Status::failed;
+        (info(key).*field).status = Status::failed;
+    }
+}
+
+void AtspiAccessibility::requestRole(const NodeKey& key)
+{
+    request(key, &NodeInfo::role, accessibleInterface, "GetRole", [](sd_bus_message* reply) {
+        std::uint32_t value = 0;
+        return sd_bus_message_read(reply, "u", &value) > 0 ? std::optional<std::uint32_t>(value) : std::nullopt;
+    });
+}
+
+void AtspiAccessibility::requestStates(const NodeKey& key)
+{
+    request(key, &NodeInfo::states, accessibleInterface, "GetState", [](sd_bus_message* reply) {
+        const void* words = nullptr;
+        std::size_t size = 0;
+        if (sd_bus_message_read_array(reply, 'u', &words, &size) < 0) {
+            return std::optional<StateSet>();
+        }
+        return std::optional<StateSet>(
+            stateSetFromWords(std::span<const std::uint32_t>(static_cast<const std::uint32_t*>(words), size / 4)));
+    });
+}
+
+void AtspiAccessibility::requestChildren(const NodeKey& key)
+{
+    request(key, &NodeInfo::children, accessibleInterface, "GetChildren",
+        [](sd_bus_message* reply) { return readReferenceArray(reply); });
+    requestEditableChildren(key);
+}
+
+void AtspiAccessibility::requestEditableChildren(const NodeKey& key)
+{
+    // The application tells in one call which of the children are editable, so the walk needs no
+    // state read for each child: an editable state is all it looks at for most of them.
+    NodeInfo& node = info(key);
+    if (node.editableChildren.status != Fetched<std::vector<NodeKey>>::Status::none) {
+        return;
+    }
+    DBusConnection* connection = bus();
+    auto call = connection == nullptr ? MessagePtr(nullptr, sd_bus_message_unref)
+                                      : connection->newCall(key.bus, key.path, collectionInterface, "GetMatches");
+    if (!call || !appendStateRule(call.get(), state::editable)
+        || sd_bus_message_append(call.get(), "uib", sortCanonical, 0, 0) < 0) {
+        node.editableChildren.status = Fetched<std::vector<NodeKey>>::Status::failed;
+        return;
+    }
+    node.editableChildren.status = Fetched<std::vector<NodeKey>>::Status::pending;
+    const std::uint64_t generation = generation_;
+    const bool sent = connection->callAsync(call, [this, key, generation](sd_bus_message* reply) {
+        if (generation != generation_) {
+            return;
+        }
+        --inFlight_;
+        auto found = readReferenceArray(reply);
+        auto& fetched = info(key).editableChildren;
+        if (found) {
+            fetched.value = std::move(*found);
+            fetched.status = Fetched<std::vector<NodeKey>>::Status::done;
+        } else {
+            fetched.status = Fetched<std::vector<NodeKey>>::Status::failed;
+        }
+        onAnswer(key);
+        issuePrefetches();
+    });
+    if (sent) {
+        ++inFlight_;
+    } else {
+        node.editableChildren.status = Fetched<std::vector<NodeKey>>::Status::failed;
+    }
+}
+
+void AtspiAccessibility::onAnswer(const NodeKey& key)
+{
+    NodeInfo& node = info(key);
+    using ListStatus = Fetched<std::vector<NodeKey>>::Status;
+    if (node.children.status == ListStatus::done && !node.childrenSettled) {
+        node.childrenSettled = true;
+        for (const auto& child : node.children.value) {
+            auto& childInfo = info(child);
+            childInfo.parent = key;
+            if (!childInfo.prefetched && prefetchedNodes_ < prefetchNodeLimit) {
+                childInfo.prefetched = true;
+                ++prefetchedNodes_;
+                prefetchQueue_.push_back(child);
+            }
+        }
+    }
+    if (node.childrenSettled && node.editableChildren.status == ListStatus::done && !node.editableSettled) {
+        node.editableSettled = true;
+        const auto& editable = node.editableChildren.value;
+        for (const auto& child : node.children.value) {
+            auto& childInfo = info(child);
+            if (childInfo.editable.status != Fetched<bool>::Status::done) {
+                childInfo.editable.value = std::find(editable.begin(), editable.end(), child) != editable.end();
+                childInfo.editable.status = Fetched<bool>::Status::done;
+                readChildrenAheadIfWalked(child);
+            }
+        }
+    }
+    if (node.states.status == Fetched<StateSet>::Status::done && node.editable.status != Fetched<bool>::Status::done) {
+        node.editable.value = hasState(node.states.value, state::editable);
+        node.editable.status = Fetched<bool>::Status::done;
+    }
+    if (node.role.status == Fetched<std::uint32_t>::Status::done && node.prefetched
+        && roleDependsOnStates(node.role.value)) {
+        requestStates(key);
+    }
+    readChildrenAheadIfWalked(key);
+}
+
+void AtspiAccessibility::readChildrenAheadIfWalked(const NodeKey& key)
+{
+    const NodeInfo& node = info(key);
+    if (!node.prefetched || node.children.status != Fetched<std::vector<NodeKey>>::Status::none
+        || node.role.status != Fetched<std::uint32_t>::Status::done
+        || node.editable.status != Fetched<bool>::Status::done || node.editable.value) {
+        return;
+    }
+    const bool needsStates = roleDependsOnStates(node.role.value);
+    if (needsStates && node.states.status != Fetched<StateSet>::Status::done) {
+        return;
+    }
+    // A walk looks inside neither a text entry (a candidate) nor a leaf role.
+    const std::string_view role = axRoleFor(node.role.value, needsStates ? node.states.value : 0);
+    if (!isTextEntryAxRole(role) && !isWalkLeafRole(role)) {
+        requestChildren(key);
     }
 }
 
@@ -386,7 +456,7 @@ void AtspiAccessibility::issuePrefetches()
     while (inFlight_ < prefetchWindow && !prefetchQueue_.empty()) {
         const NodeKey key = std::move(prefetchQueue_.front());
         prefetchQueue_.pop_front();
-        requestRoleAndStates(key, true);
+        requestRole(key);
     }
 }
 
@@ -404,7 +474,7 @@ template <class T> bool AtspiAccessibility::waitFor(const NodeKey& key, Fetched<
 
 std::optional<std::uint32_t> AtspiAccessibility::role(const NodeKey& key)
 {
-    requestRoleAndStates(key, false);
+    requestRole(key);
     if (!waitFor(key, &NodeInfo::role)) {
         return std::nullopt;
     }
@@ -413,11 +483,40 @@ std::optional<std::uint32_t> AtspiAccessibility::role(const NodeKey& key)
 
 std::optional<StateSet> AtspiAccessibility::states(const NodeKey& key)
 {
-    requestRoleAndStates(key, false);
+    requestStates(key);
     if (!waitFor(key, &NodeInfo::states)) {
         return std::nullopt;
     }
     return info(key).states.value;
+}
+
+std::optional<std::string_view> AtspiAccessibility::axRole(const NodeKey& key)
+{
+    const auto atspiRole = role(key);
+    if (!atspiRole) {
+        return std::nullopt;
+    }
+    if (!roleDependsOnStates(*atspiRole)) {
+        return axRoleFor(*atspiRole, 0);
+    }
+    const auto nodeStates = states(key);
+    if (!nodeStates) {
+        return std::nullopt;
+    }
+    return axRoleFor(*atspiRole, *nodeStates);
+}
+
+std::optional<bool> AtspiAccessibility::isEditable(const NodeKey& key)
+{
+    // Known from the parent's list of editable children, or else from the node's own states.
+    if (info(key).editable.status != Fetched<bool>::Status::done) {
+        const auto nodeStates = states(key);
+        if (!nodeStates) {
+            return std::nullopt;
+        }
+        return hasState(*nodeStates, state::editable);
+    }
+    return info(key).editable.value;
 }
 
 std::optional<std::vector<NodeKey>> AtspiAccessibility::children(const NodeKey& key)
@@ -539,17 +638,8 @@ AXError AtspiAccessibility::focusedElement(const NodeKey& app, AttributeValue& v
     if (!call) {
         return axCannotComplete;
     }
-    sd_bus_message* m = call.get();
-    const std::array<std::int32_t, 2> focusedStates{1 << state::focused, 0};
-    const bool built = sd_bus_message_open_container(m, 'r', "aiia{ss}iaiiasib") >= 0
-        && sd_bus_message_append_array(m, 'i', focusedStates.data(), sizeof focusedStates) >= 0
-        && sd_bus_message_append(m, "i", collectionMatchAll) >= 0 && sd_bus_message_open_container(m, 'a', "{ss}") >= 0
-        && sd_bus_message_close_container(m) >= 0 && sd_bus_message_append(m, "i", collectionMatchAll) >= 0
-        && sd_bus_message_append_array(m, 'i', nullptr, 0) >= 0
-        && sd_bus_message_append(m, "i", collectionMatchAll) >= 0 && sd_bus_message_append(m, "as", 0) >= 0
-        && sd_bus_message_append(m, "ib", collectionMatchAll, 0) >= 0 && sd_bus_message_close_container(m) >= 0
-        && sd_bus_message_append(m, "uib", sortCanonical, 1, 1) >= 0;
-    if (!built) {
+    if (!appendStateRule(call.get(), state::focused)
+        || sd_bus_message_append(call.get(), "uib", sortCanonical, 1, 1) < 0) {
         return axCannotComplete;
     }
     const auto reply = bus()->call(call);
@@ -571,7 +661,7 @@ AXError AtspiAccessibility::activeWindow(const NodeKey& app, AttributeValue& val
         return axCannotComplete;
     }
     for (const auto& frame : *frames) {
-        requestRoleAndStates(frame, false);
+        requestStates(frame);
     }
     for (const auto& frame : *frames) {
         if (const auto frameStates = states(frame); frameStates && hasState(*frameStates, state::active)) {
@@ -584,19 +674,19 @@ AXError AtspiAccessibility::activeWindow(const NodeKey& app, AttributeValue& val
 
 AXError AtspiAccessibility::editableAncestor(const NodeKey& node, AttributeValue& value)
 {
-    const auto nodeRole = role(node);
-    const auto nodeStates = states(node);
-    if (!nodeRole || !nodeStates) {
+    const auto editable = isEditable(node);
+    const auto mapped = axRole(node);
+    if (!editable || !mapped) {
         return axCannotComplete;
     }
-    if (isTextEntryAxRole(axRoleFor(*nodeRole, *nodeStates)) || !hasState(*nodeStates, state::editable)) {
+    if (!*editable || isTextEntryAxRole(*mapped)) {
         return axNoValue;
     }
     // The outermost element of the unbroken chain of editable ancestors.
     NodeKey top = node;
     while (const auto up = parent(top)) {
-        const auto upStates = states(*up);
-        if (!upStates || !hasState(*upStates, state::editable)) {
+        const auto upEditable = isEditable(*up);
+        if (!upEditable || !*upEditable) {
             break;
         }
         top = *up;
@@ -608,14 +698,13 @@ AXError AtspiAccessibility::editableAncestor(const NodeKey& node, AttributeValue
 AXError AtspiAccessibility::readElementAttribute(const NodeKey& node, std::string_view attribute, AttributeValue& value)
 {
     if (attribute == "AXRole") {
-        const auto nodeRole = role(node);
-        const auto nodeStates = states(node);
-        if (!nodeRole || !nodeStates) {
+        const auto mapped = axRole(node);
+        if (!mapped) {
             return axCannotComplete;
         }
         Object* object = newObject();
         object->kind = Object::Kind::string;
-        object->text = axRoleFor(*nodeRole, *nodeStates);
+        object->text = *mapped;
         value = AttributeValue::adopt(*this, object);
         return axErrorSuccess;
     }

@@ -76,9 +76,13 @@ private:
     struct NodeInfo {
         Fetched<std::uint32_t> role;
         Fetched<StateSet> states;
+        Fetched<bool> editable;
         Fetched<std::vector<NodeKey>> children;
+        Fetched<std::vector<NodeKey>> editableChildren;
         std::optional<NodeKey> parent;
         bool prefetched = false;
+        bool childrenSettled = false;
+        bool editableSettled = false;
     };
 
     DBusConnection* bus();
@@ -88,13 +92,22 @@ private:
     std::vector<std::pair<std::string, std::int32_t>> applicationPids();
 
     NodeInfo& info(const NodeKey& key);
-    void requestRoleAndStates(const NodeKey& key, bool thenChildren);
+    template <class T, class Parse>
+    void request(
+        const NodeKey& key, Fetched<T> NodeInfo::*field, const char* interface, const char* member, Parse parse);
+    void requestRole(const NodeKey& key);
+    void requestStates(const NodeKey& key);
     void requestChildren(const NodeKey& key);
+    void requestEditableChildren(const NodeKey& key);
+    void onAnswer(const NodeKey& key);
+    void readChildrenAheadIfWalked(const NodeKey& key);
     void issuePrefetches();
     void forgetCache();
     template <class T> bool waitFor(const NodeKey& key, Fetched<T> NodeInfo::*field);
     std::optional<std::uint32_t> role(const NodeKey& key);
     std::optional<StateSet> states(const NodeKey& key);
+    std::optional<std::string_view> axRole(const NodeKey& key);
+    std::optional<bool> isEditable(const NodeKey& key);
     std::optional<std::vector<NodeKey>> children(const NodeKey& key);
     std::optional<NodeKey> parent(const NodeKey& key);
 

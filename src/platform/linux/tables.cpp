@@ -309,9 +309,23 @@ std::string_view axRoleFor(std::uint32_t atspiRole, StateSet states)
     return found == roleTable.end() ? "AXGroup" : found->axRole;
 }
 
+bool roleDependsOnStates(std::uint32_t atspiRole)
+{
+    return atspiRole == roleText || atspiRole == roleEntry || atspiRole == rolePasswordText
+        || atspiRole == roleComboBox;
+}
+
 bool isTextEntryAxRole(std::string_view role)
 {
     return role == "AXTextField" || role == "AXTextArea" || role == "AXComboBox";
+}
+
+bool isWalkLeafRole(std::string_view role)
+{
+    constexpr auto leaves
+        = std::to_array<std::string_view>({"AXStaticText", "AXImage", "AXButton", "AXMenuBar", "AXMenu", "AXMenuItem",
+            "AXToolbar", "AXScrollBar", "AXLink", "AXCheckBox", "AXRadioButton", "AXSlider", "AXPopUpButton"});
+    return std::find(leaves.begin(), leaves.end(), role) != leaves.end();
 }
 
 std::optional<char32_t> deadKeySpacingCharacter(std::uint32_t keysym)

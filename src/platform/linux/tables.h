@@ -83,9 +83,15 @@ inline bool hasState(StateSet states, int bit)
 }
 
 // The role string the program uses for an AT-SPI role (AtspiRole number) in these states.
+// Only the roles for which roleDependsOnStates holds look at the states.
 std::string_view axRoleFor(std::uint32_t atspiRole, StateSet states);
+bool roleDependsOnStates(std::uint32_t atspiRole);
 
 bool isTextEntryAxRole(std::string_view role);
+
+// Roles whose children a composer walk never reads (buttons, labels, menus...): reading ahead
+// stops there. Only a hint for speed; a read that was not sent ahead is sent when asked.
+bool isWalkLeafRole(std::string_view role);
 
 // --- Keysyms ---------------------------------------------------------------------------------
 
