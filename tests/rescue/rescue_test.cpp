@@ -240,20 +240,6 @@ TEST(RescueTest, NamesComeFromTheRescuedApplication)
     EXPECT_EQ(line["valueLen"], 3);
 }
 
-TEST(RescueTest, DispatchedByItsWordWhateverFollows)
-{
-    TestProcess process{"rescue", "ignored", "words"};
-    process.desktop.workspace.frontmost = platform::RunningApplication{pid, "com.example.chat", "Chat"};
-    process.desktop.accessibility.application(pid);
-    EXPECT_EQ(process.run(), 0);
-    EXPECT_EQ(process.output(),
-        R"({"bundleId":"com.example.chat","appName":"Chat","editable":false,"stage":"no_focused_element",)"
-        R"("valueLen":null,"rescued":false,"candidates":0,"visited":0,"timedOut":false})"
-        "\n");
-    EXPECT_EQ(process.desktop.accessibility.liveReferences(), 0);
-    EXPECT_EQ(process.desktop.accessibility.overReleases(), 0);
-}
-
 TEST(RescueProcessTest, HeadlessBinaryPrintsTheFixedLine)
 {
     for (const auto& arguments :
