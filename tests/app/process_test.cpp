@@ -10,6 +10,7 @@ namespace {
 struct BinaryCase {
     std::vector<std::string> arguments;
     std::string expectedOutput;
+    int expectedStatus = 0;
 };
 
 void PrintTo(const BinaryCase& c, std::ostream* os)
@@ -25,11 +26,15 @@ constexpr const char* noFrontmostInfo
     = "{\"bundleId\":\"unknown\",\"appName\":\"unknown\",\"editable\":false,\"stage\":\"no_frontmost\","
       "\"valueLen\":null}\n";
 
+constexpr const char* noFrontmostRescue
+    = "{\"bundleId\":\"unknown\",\"appName\":\"unknown\",\"editable\":false,\"stage\":\"no_frontmost\","
+      "\"valueLen\":null,\"rescued\":false,\"candidates\":0,\"visited\":0,\"timedOut\":false}\n";
+
 TEST_P(HeadlessBinary, PrintsExactlyTheLine)
 {
     const auto result = runFocusprobe(BinaryRun{.arguments = GetParam().arguments});
     EXPECT_FALSE(result.timedOut);
-    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.status, GetParam().expectedStatus);
     EXPECT_EQ(result.standardOutput, GetParam().expectedOutput);
     EXPECT_EQ(result.standardError, "");
 }
@@ -38,7 +43,12 @@ INSTANTIATE_TEST_SUITE_P(Commands, HeadlessBinary,
     ::testing::Values(BinaryCase{{}, "false\n"}, BinaryCase{{"info"}, noFrontmostInfo},
         BinaryCase{{"info", "extra", "args"}, noFrontmostInfo}, BinaryCase{{"frontmost"}, ""},
         BinaryCase{{"frontmost", "x"}, ""}, BinaryCase{{"announce"}, "false\n"}, BinaryCase{{"Info"}, "false\n"},
-        BinaryCase{{"info "}, "false\n"}, BinaryCase{{"whatever"}, "false\n"}));
+        BinaryCase{{"info "}, "false\n"}, BinaryCase{{"whatever"}, "false\n"},
+        // Every row of the command table, each word compared whole.
+        BinaryCase{{"modtap"}, "error\n", 1}, BinaryCase{{"announce", "hi"}, ""},
+        BinaryCase{{"rescue"}, noFrontmostRescue}, BinaryCase{{"paste-keycode"}, "9\n"},
+        BinaryCase{{"paste"}, "untrusted\n"}, BinaryCase{{"paste-keycodes"}, "false\n"},
+        BinaryCase{{"Paste"}, "false\n"}, BinaryCase{{"rescue!"}, "false\n"}, BinaryCase{{"modtap "}, "false\n"}));
 
 } // namespace
 } // namespace focusprobe::testing
