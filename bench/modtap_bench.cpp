@@ -107,7 +107,7 @@ void BM_TapDetectorMixedStream(benchmark::State& state)
     StreamProcess process;
     TapDetector detector(process);
     long allocationsInPasses = 0;
-    for (auto _ : state) {
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the library's loop idiom
         const long before = allocations.load(std::memory_order_relaxed);
         for (const StreamEvent& e : events) {
             process.clock = e.at;

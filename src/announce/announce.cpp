@@ -47,7 +47,7 @@ std::string escapeForAppleScript(std::string_view text)
 
 std::string voiceOverScript(std::string_view text)
 {
-    return "tell application \"VoiceOver\" to output \"" + escapeForAppleScript(text) + "\"";
+    return R"(tell application "VoiceOver" to output ")" + escapeForAppleScript(text) + '"';
 }
 
 int runAnnounce(Context& context, std::string_view text)

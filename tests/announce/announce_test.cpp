@@ -74,12 +74,12 @@ INSTANTIATE_TEST_SUITE_P(Paths, AnnounceDecision,
 
 TEST(AnnounceEscaping, DoublesBackslashesThenEscapesQuotes)
 {
-    const std::pair<std::string, std::string> cases[] = {{"\\", "\\\\"}, {"\"", "\\\""}, {"\\\"", "\\\\\\\""}, {"", ""},
-        {"a\nb\r\tc", "a\nb\r\tc"}, {"caf\xC3\xA9 \xE2\x9C\x93 'x'", "caf\xC3\xA9 \xE2\x9C\x93 'x'"},
-        {"say \"hi\\\" now", "say \\\"hi\\\\\\\" now"}};
+    const std::pair<std::string, std::string> cases[] = {{R"(\)", R"(\\)"}, {R"(")", R"(\")"}, {R"(\")", R"(\\\")"},
+        {"", ""}, {"a\nb\r\tc", "a\nb\r\tc"}, {"caf\xC3\xA9 \xE2\x9C\x93 'x'", "caf\xC3\xA9 \xE2\x9C\x93 'x'"},
+        {R"(say "hi\" now)", R"(say \"hi\\\" now)"}};
     for (const auto& [text, escaped] : cases) {
         EXPECT_EQ(escapeForAppleScript(text), escaped) << text;
-        EXPECT_EQ(voiceOverScript(text), "tell application \"VoiceOver\" to output \"" + escaped + "\"");
+        EXPECT_EQ(voiceOverScript(text), R"(tell application "VoiceOver" to output ")" + escaped + '"');
     }
 }
 
@@ -87,7 +87,7 @@ TEST(AnnounceEscaping, DoublesBackslashesThenEscapesQuotes)
 // text at 0.8 s with priority 90, the end at 3.0 s, the window held throughout.
 TEST(AnnounceWindow, AnnouncesAtPointEightAndEndsAtThree)
 {
-    Announce a("he said \"no\\\"");
+    Announce a(R"(he said "no\")");
     long windowReferencesDuringLoop = 0;
     a.desktop.loop.at(2.9, [&] { windowReferencesDuringLoop = a.desktop.speech.liveReferences(); });
 
@@ -99,7 +99,7 @@ TEST(AnnounceWindow, AnnouncesAtPointEightAndEndsAtThree)
             "speech.createWindow -2000 -2000 10 10 0 2 false", "speech.setAccessibilityElement #1 false",
             "speech.setCollectionBehavior #1 72", "speech.setIgnoresMouseEvents #1 true",
             "speech.orderFrontRegardless #1", "loop.runAfter 0.8", "loop.runAfter 3", "loop.run", "loop.time 800ms",
-            "speech.postAnnouncement 90 he said \"no\\\"", "loop.time 2900ms", "loop.time 3000ms",
+            R"(speech.postAnnouncement 90 he said "no\")", "loop.time 2900ms", "loop.time 3000ms",
             "loop.terminate 0"}));
 }
 

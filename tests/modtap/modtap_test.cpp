@@ -1,8 +1,12 @@
 #include "fakes/fake_desktop.h"
 #include "modtap/modtap.h"
+#include "platform/posix/poll_loop.h"
 #include "support/run_binary.h"
 
 #include <gtest/gtest.h>
+
+#include <array>
+#include <unistd.h>
 
 namespace focusprobe::testing {
 namespace {
@@ -80,6 +84,24 @@ TEST(ModtapLifecycle, TrustFoundLaterReinstallsTheMonitorsOverTheSameDetector)
     EXPECT_EQ(m.desktop.input.installedMasks(), (std::vector<std::uint64_t>{4096, 1034}));
 }
 
+TEST(ModtapLifecycle, EachInstallationRemovesExactlyThePairBeforeIt)
+{
+    CallLog log;
+    FakeProcess process{log};
+    FakeInput input{log};
+    TapDetector detector(process);
+    std::vector<platform::Monitor> monitors;
+    input.failingInstalls = {6};
+    EXPECT_TRUE(addMonitors(input, detector, monitors));
+    EXPECT_TRUE(addMonitors(input, detector, monitors));
+    EXPECT_FALSE(addMonitors(input, detector, monitors));
+    EXPECT_TRUE(monitors.empty());
+    EXPECT_EQ(log.filtered({"input."}),
+        (std::vector<std::string>{"input.add 4096 #1", "input.add 1034 #2", "input.remove #1", "input.remove #2",
+            "input.add 4096 #3", "input.add 1034 #4", "input.remove #3", "input.remove #4", "input.add 4096 #5",
+            "input.add 1034 failed"}));
+}
+
 TEST(ModtapLifecycle, EitherMonitorFailingAtStartPrintsErrorAndExitsOne)
 {
     for (const int failing : {1, 2}) {
@@ -140,6 +162,28 @@ TEST(ModtapLifecycle, EndOfInputExitsZeroFromAnyState)
         EXPECT_EQ(m.desktop.log.count("loop.terminate 0"), 1);
         EXPECT_EQ(m.desktop.log.entries.back(), "loop.terminate 0");
     }
+}
+
+// On the real poll loop, with standard input on a pipe: the data is dropped, and closing the pipe
+// returns status 0 from the run, so the process ends through main's return.
+TEST(ModtapLifecycle, OnTheRealLoopClosedInputEndsTheRun)
+{
+    FakeDesktop desktop;
+    desktop.accessibility.trusted = true;
+    std::array<int, 2> fds{-1, -1};
+    ASSERT_EQ(::pipe(fds.data()), 0);
+    platform::PollLoop loop(fds[0]);
+    loop.runAfter(5.0, [&] { loop.terminate(99); }); // fails the test rather than hanging it
+    Globals globals = makeGlobals({"focusprobe", "modtap"});
+    Context context{platform::Platform{desktop.accessibility, desktop.workspace, desktop.process, desktop.keyboard,
+                        desktop.events, desktop.speech, desktop.input, loop},
+        globals};
+    ASSERT_EQ(::write(fds[1], "data\n", 5), 5);
+    ::close(fds[1]);
+
+    EXPECT_EQ(runModtap(context), 0);
+    EXPECT_EQ(desktop.process.output, "ready\n");
+    ::close(fds[0]);
 }
 
 TEST(ModtapBinary, HeadlessCannotMonitorAndSaysError)
