@@ -55,10 +55,10 @@ start_session() {
     wait_for 5 test -s "$WORK/bus-address" || { echo "desktop session: no session bus" >&2; return 1; }
     DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$WORK/bus-address")
     export DBUS_SESSION_BUS_ADDRESS
-    # Asks toolkits to expose their trees; this also starts the accessibility bus.
-    busctl --user set-property org.a11y.Bus /org/a11y/bus org.a11y.Status IsEnabled b true
+    # Starts the accessibility bus, then asks toolkits to expose their trees.
     A11Y=$(busctl --user call org.a11y.Bus /org/a11y/bus org.a11y.Bus GetAddress | cut -d'"' -f2)
     [[ $A11Y == unix:* ]] || { echo "desktop session: no accessibility bus" >&2; return 1; }
+    busctl --user set-property org.a11y.Bus /org/a11y/bus org.a11y.Status IsEnabled b true
 
     openbox --sm-disable >"$WORK/openbox.log" 2>&1 &
     PIDS+=($!)

@@ -231,6 +231,17 @@ std::optional<NodeKey> AtspiAccessibility::resolveApplication(std::int32_t pid)
 
 std::optional<std::string> AtspiAccessibility::applicationName(std::int32_t pid)
 {
+    // Asked once per frontmost lookup; an application keeps its name for the life of a command.
+    if (const auto known = names_.find(pid); known != names_.end()) {
+        return known->second;
+    }
+    auto& name = names_[pid];
+    name = readApplicationName(pid);
+    return name;
+}
+
+std::optional<std::string> AtspiAccessibility::readApplicationName(std::int32_t pid)
+{
     const auto app = resolveApplication(pid);
     if (!app) {
         return std::nullopt;

@@ -89,6 +89,7 @@ private:
     Object* newObject();
     const NodeKey* nodeOf(const Element& element);
     std::optional<NodeKey> resolveApplication(std::int32_t pid);
+    std::optional<std::string> readApplicationName(std::int32_t pid);
     std::vector<std::pair<std::string, std::int32_t>> applicationPids();
 
     NodeInfo& info(const NodeKey& key);
@@ -127,6 +128,7 @@ private:
     std::size_t prefetchedNodes_ = 0;
     std::uint64_t generation_ = 0;
     std::map<std::int32_t, std::optional<NodeKey>> applications_;
+    std::map<std::int32_t, std::optional<std::string>> names_;
 };
 
 } // namespace focusprobe::platform::desktop

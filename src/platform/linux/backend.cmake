@@ -1,6 +1,8 @@
 # The X11 + AT-SPI backend, with the headless one beside it for a machine without a display.
 find_package(PkgConfig REQUIRED)
-pkg_check_modules(FOCUSPROBE_DESKTOP REQUIRED IMPORTED_TARGET libsystemd x11 xi xtst xkbcommon speech-dispatcher)
+pkg_check_modules(FOCUSPROBE_DESKTOP REQUIRED IMPORTED_TARGET libsystemd x11 xi xtst xkbcommon)
+# Only the header: the speech client is loaded at run time, for announcements alone.
+pkg_check_modules(FOCUSPROBE_SPEECHD REQUIRED speech-dispatcher)
 
 # The translation tables need no library, so their tests run without a desktop.
 add_library(focusprobe_linux_tables STATIC ${CMAKE_CURRENT_LIST_DIR}/tables.cpp ${CMAKE_CURRENT_LIST_DIR}/layout_data.cpp)
@@ -12,4 +14,6 @@ add_library(focusprobe_backend STATIC
   ${CMAKE_CURRENT_LIST_DIR}/x11_backend.cpp
   ${CMAKE_CURRENT_LIST_DIR}/open_backend.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/headless/headless_backend.cpp)
-target_link_libraries(focusprobe_backend PUBLIC focusprobe_core PRIVATE focusprobe_linux_tables PkgConfig::FOCUSPROBE_DESKTOP)
+target_include_directories(focusprobe_backend SYSTEM PRIVATE ${FOCUSPROBE_SPEECHD_INCLUDE_DIRS})
+target_link_libraries(focusprobe_backend PUBLIC focusprobe_core PRIVATE focusprobe_linux_tables PkgConfig::FOCUSPROBE_DESKTOP
+                                                                        ${CMAKE_DL_LIBS})

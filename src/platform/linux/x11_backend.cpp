@@ -24,6 +24,7 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
+#include <dlfcn.h>
 #include <libspeechd.h>
 #include <xkbcommon/xkbcommon.h>
 
@@ -40,10 +41,33 @@ struct DisplayCloser {
 };
 using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
 
+// The atoms this backend reads, interned together in one round trip on first use.
+Atom knownAtom(Display* display, std::string_view name)
+{
+    static constexpr std::array<const char*, 7> names{"_NET_ACTIVE_WINDOW", "_NET_WM_PID", "_GTK_APPLICATION_ID",
+        "WM_CLASS", "_NET_CLIENT_LIST", "AT_SPI_BUS", "_NET_SUPPORTING_WM_CHECK"};
+    static std::array<Atom, names.size()> atoms{};
+    static bool interned = false;
+    if (!interned) {
+        interned = true;
+        std::array<char*, names.size()> writable{};
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            writable[i] = const_cast<char*>(names[i]);
+        }
+        XInternAtoms(display, writable.data(), static_cast<int>(names.size()), True, atoms.data());
+    }
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (name == names[i]) {
+            return atoms[i];
+        }
+    }
+    return XInternAtom(display, std::string(name).c_str(), True);
+}
+
 std::optional<std::vector<unsigned char>> windowProperty(
     Display* display, ::Window window, const char* name, Atom type, int& format, unsigned long& count)
 {
-    const Atom property = XInternAtom(display, name, True);
+    const Atom property = knownAtom(display, name);
     if (property == None) {
         return std::nullopt;
     }
@@ -678,7 +702,7 @@ public:
     ~SpeechDispatcherSpeech()
     {
         if (connection_ != nullptr) {
-            spd_close(connection_);
+            close_(connection_);
         }
     }
     SpeechDispatcherSpeech(const SpeechDispatcherSpeech&) = delete;
@@ -733,8 +757,8 @@ public:
 
     void postAnnouncement(std::string_view text, std::int64_t priority) override
     {
-        if (connection_ == nullptr) {
-            connection_ = spd_open("focusprobe", "announce", nullptr, SPD_MODE_SINGLE);
+        if (connection_ == nullptr && loadClient()) {
+            connection_ = open_("focusprobe", "announce", nullptr, SPD_MODE_SINGLE);
         }
         if (connection_ == nullptr) {
             return;
@@ -746,7 +770,7 @@ public:
             : priority >= mediumPriority                         ? SPD_MESSAGE
                                                                  : SPD_TEXT;
         const std::string copy(text);
-        spd_say(connection_, spdPriority, copy.c_str());
+        say_(connection_, spdPriority, copy.c_str());
     }
 
     void retain(RawRef ref) override { ++static_cast<Object*>(const_cast<void*>(ref))->refs; }
@@ -809,7 +833,27 @@ private:
         return true;
     }
 
+    // The speech client and the libraries under it load only for an announcement, so the other
+    // commands start without them.
+    bool loadClient()
+    {
+        if (library_ == nullptr) {
+            library_ = dlopen("libspeechd.so.2", RTLD_NOW | RTLD_LOCAL);
+            if (library_ == nullptr) {
+                return false;
+            }
+            open_ = reinterpret_cast<decltype(&spd_open)>(dlsym(library_, "spd_open"));
+            say_ = reinterpret_cast<decltype(&spd_say)>(dlsym(library_, "spd_say"));
+            close_ = reinterpret_cast<decltype(&spd_close)>(dlsym(library_, "spd_close"));
+        }
+        return open_ != nullptr && say_ != nullptr && close_ != nullptr;
+    }
+
     Display* display_;
+    void* library_ = nullptr;
+    decltype(&spd_open) open_ = nullptr;
+    decltype(&spd_say) say_ = nullptr;
+    decltype(&spd_close) close_ = nullptr;
     SPDConnection* connection_ = nullptr;
 };
 
@@ -845,10 +889,18 @@ private:
     XInputMonitoring input_;
 };
 
+// A window that goes away between two requests must fail that request, not end the process as
+// Xlib's default handler would.
+int ignoreXError(Display* /*display*/, XErrorEvent* /*error*/)
+{
+    return 0;
+}
+
 } // namespace
 
 std::unique_ptr<Backend> makeX11Backend()
 {
+    XSetErrorHandler(ignoreXError);
     DisplayPtr display(XOpenDisplay(nullptr));
     if (!display) {
         return nullptr;
