@@ -69,10 +69,10 @@ chromium --no-sandbox --force-renderer-accessibility --no-first-run --no-default
 CHROMIUM_PID=$!
 PIDS+=($CHROMIUM_PID)
 
-wait_for 30 xdotool search --name "focusprobe test window" || { echo "e2e-linux: GTK window missing" >&2; exit 1; }
-GTK_WINDOW=$(xdotool search --name "focusprobe test window" | head -n1)
-wait_for 60 xdotool search --name "focusprobe test page" || { echo "e2e-linux: Chromium window missing" >&2; exit 1; }
-CHROMIUM_WINDOW=$(xdotool search --name "focusprobe test page" | head -n1)
+wait_for 30 xdotool search --onlyvisible --name "focusprobe test window" || { echo "e2e-linux: GTK window missing" >&2; exit 1; }
+GTK_WINDOW=$(xdotool search --onlyvisible --name "focusprobe test window" | head -n1)
+wait_for 60 xdotool search --onlyvisible --name "focusprobe test page" || { echo "e2e-linux: Chromium window missing" >&2; exit 1; }
+CHROMIUM_WINDOW=$(xdotool search --onlyvisible --name "focusprobe test page" | head -n1)
 
 app_count() { busctl --address="$A11Y" call org.a11y.atspi.Registry /org/a11y/atspi/accessible/root \
     org.a11y.atspi.Accessible GetChildren | awk '{print $2}'; }
@@ -93,14 +93,24 @@ focused_text() {
     done
 }
 
+activate() { # window
+    local attempt
+    for attempt in 1 2 3 4 5; do
+        xdotool windowactivate --sync "$1" >/dev/null 2>&1
+        [[ $(xdotool getactivewindow 2>/dev/null) == "$1" ]] && return 0
+        sleep 0.3
+    done
+    echo "e2e-linux: window $1 did not become active (window manager: $(pgrep -x openbox >/dev/null && echo running || echo gone))" >&2
+}
+
 gtk_focus() { # widget name
-    xdotool windowactivate --sync "$GTK_WINDOW" >/dev/null 2>&1
+    activate "$GTK_WINDOW"
     echo "$1" >&7
     sleep 0.4
 }
 
 chromium_focus() { # element id
-    xdotool windowactivate --sync "$CHROMIUM_WINDOW" >/dev/null 2>&1
+    activate "$CHROMIUM_WINDOW"
     sleep 0.2
     xdotool key --clearmodifiers ctrl+l >/dev/null 2>&1
     xdotool type --delay 5 "file://$ROOT/tests/e2e/page.html#$1" >/dev/null 2>&1
