@@ -211,7 +211,7 @@ TEST(PollLoop, AStaleTimerHandleLeavesNewerTimersAlone)
     });
     loop.runAfter(0.03, [&] { loop.terminate(0); });
     EXPECT_EQ(loop.run(), 0);
-    EXPECT_GT(newerFirings, 0); // the bug invalidates it before its first firing
+    EXPECT_GT(newerFirings, 0); // a stale handle reaching it would stop it before it fires
 }
 
 } // namespace
