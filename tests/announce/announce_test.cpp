@@ -13,7 +13,6 @@ constexpr const char* permissionRead
 struct Announce : TestProcess {
     explicit Announce(std::string text) : TestProcess{"announce", std::move(text), "ignored"}
     {
-        desktop.loop.useClock(desktop.process);
         desktop.workspace.voiceOverEnabled = true;
     }
     [[nodiscard]] std::vector<std::string> calls() const { return desktop.log.filtered({"speech.", "loop.", "write"}); }

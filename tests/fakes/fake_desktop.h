@@ -20,7 +20,7 @@
 
 namespace focusprobe::testing {
 
-// A whole desktop of fakes sharing one call log.
+// A whole desktop of fakes sharing one call log and one clock.
 struct FakeDesktop {
     CallLog log;
     FakeAccessibility accessibility{log};
@@ -32,10 +32,19 @@ struct FakeDesktop {
     FakeInput input{log};
     FakeEventLoop loop{log};
 
+    FakeDesktop() { loop.useClock(process); }
+
+    // Monitor tokens are not checked: modtap keeps its monitors until the process ends.
     void expectAllReferencesReleased() const
     {
         EXPECT_EQ(accessibility.liveReferences(), 0) << "accessibility references leaked";
         EXPECT_EQ(accessibility.overReleases(), 0) << "accessibility references released twice";
+        EXPECT_EQ(keyboard.liveReferences(), 0) << "input sources leaked";
+        EXPECT_EQ(keyboard.overReleases(), 0) << "input sources released twice";
+        EXPECT_EQ(keyboard.staleUses(), 0) << "input sources used after release";
+        EXPECT_EQ(events.liveReferences(), 0) << "events or event sources leaked";
+        EXPECT_EQ(events.overReleases(), 0) << "events or event sources released twice";
+        EXPECT_EQ(events.staleUses(), 0) << "events or event sources used after release";
     }
 
     platform::Platform platform()

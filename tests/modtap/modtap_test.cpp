@@ -15,11 +15,7 @@ constexpr std::uint64_t option = 0x80000;
 
 // `modtap` on a fake desktop whose event loop runs on the process's fake clock.
 struct Modtap : TestProcess {
-    explicit Modtap(bool trusted) : TestProcess{"modtap"}
-    {
-        desktop.loop.useClock(desktop.process);
-        desktop.accessibility.trusted = trusted;
-    }
+    explicit Modtap(bool trusted) : TestProcess{"modtap"} { desktop.accessibility.trusted = trusted; }
     // A lone right-Option tap, pressed at `seconds` into the loop.
     void tapAt(double seconds)
     {
