@@ -18,12 +18,12 @@ import gi
 gi.require_version("Atspi", "2.0")
 from gi.repository import Atspi, Gio, GLib  # noqa: E402
 
-TEXT_ENTRY = {Atspi.Role.TEXT, Atspi.Role.ENTRY, Atspi.Role.PASSWORD_TEXT}
-SKIP = {Atspi.Role.LABEL, Atspi.Role.STATIC, Atspi.Role.CAPTION, Atspi.Role.IMAGE, Atspi.Role.ICON,
+TEXT_ENTRY = {int(role) for role in (Atspi.Role.TEXT, Atspi.Role.ENTRY, Atspi.Role.PASSWORD_TEXT)}
+SKIP = {int(role) for role in (Atspi.Role.LABEL, Atspi.Role.STATIC, Atspi.Role.CAPTION, Atspi.Role.IMAGE, Atspi.Role.ICON,
         Atspi.Role.PUSH_BUTTON, Atspi.Role.MENU_BAR, Atspi.Role.MENU, Atspi.Role.POPUP_MENU, Atspi.Role.MENU_ITEM,
         Atspi.Role.CHECK_MENU_ITEM, Atspi.Role.RADIO_MENU_ITEM, Atspi.Role.TEAROFF_MENU_ITEM, Atspi.Role.TOOL_BAR,
         Atspi.Role.SCROLL_BAR, Atspi.Role.LINK, Atspi.Role.CHECK_BOX, Atspi.Role.TOGGLE_BUTTON,
-        Atspi.Role.RADIO_BUTTON, Atspi.Role.PAGE_TAB, Atspi.Role.SLIDER}
+        Atspi.Role.RADIO_BUTTON, Atspi.Role.PAGE_TAB, Atspi.Role.SLIDER)}
 NODE_CAP = 2500
 BUDGET_MS = 400.0
 
@@ -96,7 +96,7 @@ def walk(window, role_of, editable_of, children_of, budget_ms=BUDGET_MS):
             candidates += 1
             continue
         # A combo box that is not editable is a pop-up button, which the walk does not enter.
-        if role in SKIP or role == Atspi.Role.COMBO_BOX:
+        if role in SKIP or role == int(Atspi.Role.COMBO_BOX):
             continue
         queue.extend(children_of(node))
     return {"visited": head, "candidates": candidates, "queued": len(queue),
@@ -107,7 +107,7 @@ def walk_atspi():
     app = application(frontmost_pid())
     window = next(app.get_child_at_index(i) for i in range(app.get_child_count())
                   if app.get_child_at_index(i).get_state_set().contains(Atspi.StateType.ACTIVE))
-    result = walk(window, lambda node: node.get_role(),
+    result = walk(window, lambda node: int(node.get_role()),
                   lambda node, role: role in TEXT_ENTRY or node.get_state_set().contains(Atspi.StateType.EDITABLE),
                   lambda node: [node.get_child_at_index(i) for i in range(node.get_child_count())])
     print(json.dumps(result, separators=(",", ":")))
@@ -129,8 +129,9 @@ def walk_dbus(budget_ms=BUDGET_MS):
     app = next(a for a in apps if call(("org.freedesktop.DBus", "/org/freedesktop/DBus"), "org.freedesktop.DBus",
                                        "GetConnectionUnixProcessID", GLib.Variant("(s)", (a[0],)))[0] == pid)
     frames = call(app, "org.a11y.atspi.Accessible", "GetChildren")[0]
-    window = next(f for f in frames if call(f, "org.a11y.atspi.Accessible", "GetState")[0][0] & 2)
-    result = walk(window, lambda node: Atspi.Role(call(node, "org.a11y.atspi.Accessible", "GetRole")[0]),
+    # The front window as the program finds it: the active frame, else the first one.
+    window = next((f for f in frames if call(f, "org.a11y.atspi.Accessible", "GetState")[0][0] & 2), frames[0])
+    result = walk(window, lambda node: call(node, "org.a11y.atspi.Accessible", "GetRole")[0],
                   lambda node, role: role in TEXT_ENTRY
                   or bool(call(node, "org.a11y.atspi.Accessible", "GetState")[0][0] & (1 << 7)),
                   lambda node: call(node, "org.a11y.atspi.Accessible", "GetChildren")[0], budget_ms)
