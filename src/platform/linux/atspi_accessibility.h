@@ -4,7 +4,6 @@
 #include "platform/linux/atspi_bus.h"
 #include "platform/linux/tables.h"
 
-#include <compare>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -35,7 +34,8 @@ private:
 struct NodeKey {
     std::string bus;
     std::string path;
-    auto operator<=>(const NodeKey&) const = default;
+    bool operator==(const NodeKey&) const = default;
+    bool operator<(const NodeKey& other) const { return bus != other.bus ? bus < other.bus : path < other.path; }
 };
 
 // The accessibility API over AT-SPI's D-Bus interfaces. Reads of roles, states and children are

@@ -190,11 +190,6 @@ public:
         return XkbKeySymEntry(desc_, xKeyCode, level, effective);
     }
 
-    [[nodiscard]] int groupCount() const
-    {
-        return desc_ == nullptr || desc_->map == nullptr ? 0 : static_cast<int>(XkbNumKbdGroups);
-    }
-
 private:
     XkbDescPtr desc_ = nullptr;
     std::map<std::uint16_t, unsigned> macToX_;
@@ -655,7 +650,7 @@ private:
             }
             const auto* raw = static_cast<const XIRawEvent*>(cookie->data);
             const int type = cookie->evtype;
-            const unsigned detail = static_cast<unsigned>(raw->detail);
+            const auto detail = static_cast<unsigned>(raw->detail);
             XFreeEventData(display, cookie);
             if (type == XI_RawButtonPress) {
                 if (detail == 1) {
