@@ -69,10 +69,18 @@ chromium --no-sandbox --force-renderer-accessibility --no-first-run --no-default
 CHROMIUM_PID=$!
 PIDS+=($CHROMIUM_PID)
 
-wait_for 30 xdotool search --onlyvisible --name "focusprobe test window" || { echo "e2e-linux: GTK window missing" >&2; exit 1; }
-GTK_WINDOW=$(xdotool search --onlyvisible --name "focusprobe test window" | head -n1)
-wait_for 60 xdotool search --onlyvisible --name "focusprobe test page" || { echo "e2e-linux: Chromium window missing" >&2; exit 1; }
-CHROMIUM_WINDOW=$(xdotool search --onlyvisible --name "focusprobe test page" | head -n1)
+# xdotool's search fails now and then while windows come and go: ask until it names one.
+find_window() { # title seconds
+    local id deadline=$((SECONDS + $2))
+    while ((SECONDS < deadline)); do
+        id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1)
+        [[ -n $id ]] && { echo "$id"; return 0; }
+        sleep 0.2
+    done
+    return 1
+}
+GTK_WINDOW=$(find_window "focusprobe test window" 30) || { echo "e2e-linux: GTK window missing" >&2; exit 1; }
+CHROMIUM_WINDOW=$(find_window "focusprobe test page" 60) || { echo "e2e-linux: Chromium window missing" >&2; exit 1; }
 
 app_count() { busctl --address="$A11Y" call org.a11y.atspi.Registry /org/a11y/atspi/accessible/root \
     org.a11y.atspi.Accessible GetChildren | awk '{print $2}'; }
@@ -96,11 +104,20 @@ focused_text() {
 activate() { # window
     local attempt
     for attempt in 1 2 3 4 5; do
+        if ! kill -0 "$WM_PID" 2>/dev/null; then
+            echo "e2e-linux: the window manager exited; starting it again" >&2
+            tail -n 5 "$WORK/openbox.log" >&2
+            openbox --sm-disable >>"$WORK/openbox.log" 2>&1 &
+            WM_PID=$!
+            PIDS+=($WM_PID)
+            sleep 1
+        fi
         xdotool windowactivate --sync "$1" >/dev/null 2>&1
         [[ $(xdotool getactivewindow 2>/dev/null) == "$1" ]] && return 0
         sleep 0.3
     done
-    echo "e2e-linux: window $1 did not become active (window manager: $(pgrep -x openbox >/dev/null && echo running || echo gone))" >&2
+    echo "e2e-linux: window $1 did not become active (window manager: $(kill -0 "$WM_PID" 2>/dev/null && echo running || echo gone))" >&2
+    tail -n 5 "$WORK/openbox.log" >&2
 }
 
 gtk_focus() { # widget name
@@ -212,6 +229,17 @@ xdotool keyup shift
 sleep 0.5
 check_match "paste while Shift is held pastes" "X" "$(focused_text "$GTK_PID")"
 kill "$XCLIP" 2>/dev/null
+
+# Trust needs the accessibility bus: with none reachable, paste asks nothing of the keyboard.
+if ! xprop -root AT_SPI_BUS 2>/dev/null | grep -q unix; then
+    check "paste without an accessibility bus is untrusted" "untrusted" \
+        "$(DBUS_SESSION_BUS_ADDRESS="unix:path=$WORK/no-bus" "$BIN" paste)"
+fi
+# Without a display the answers are the headless backend's.
+check "info without a display" \
+    '{"bundleId":"unknown","appName":"unknown","editable":false,"stage":"no_frontmost","valueLen":null}' \
+    "$(env -u DISPLAY "$BIN" info)"
+check "frontmost without a display prints nothing" "" "$(env -u DISPLAY "$BIN" frontmost)"
 
 # --- modtap -----------------------------------------------------------------------------------------
 

@@ -61,6 +61,7 @@ start_session() {
     busctl --user set-property org.a11y.Bus /org/a11y/bus org.a11y.Status IsEnabled b true
 
     openbox --sm-disable >"$WORK/openbox.log" 2>&1 &
-    PIDS+=($!)
+    WM_PID=$!
+    PIDS+=($WM_PID)
     wait_for 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window' || { echo "desktop session: no window manager" >&2; return 1; }
 }
