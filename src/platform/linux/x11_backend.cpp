@@ -41,27 +41,18 @@ struct DisplayCloser {
 };
 using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
 
-// The atoms this backend reads, interned together in one round trip on first use.
-Atom knownAtom(Display* display, std::string_view name)
+// Atoms are looked up once per process: the frontmost application is read more than once.
+Atom knownAtom(Display* display, const char* name)
 {
-    static constexpr std::array<const char*, 7> names{"_NET_ACTIVE_WINDOW", "_NET_WM_PID", "_GTK_APPLICATION_ID",
-        "WM_CLASS", "_NET_CLIENT_LIST", "AT_SPI_BUS", "_NET_SUPPORTING_WM_CHECK"};
-    static std::array<Atom, names.size()> atoms{};
-    static bool interned = false;
-    if (!interned) {
-        interned = true;
-        std::array<char*, names.size()> writable{};
-        for (std::size_t i = 0; i < names.size(); ++i) {
-            writable[i] = const_cast<char*>(names[i]);
-        }
-        XInternAtoms(display, writable.data(), static_cast<int>(names.size()), True, atoms.data());
+    static std::map<std::string, Atom, std::less<>> atoms;
+    if (const auto found = atoms.find(std::string_view(name)); found != atoms.end()) {
+        return found->second;
     }
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (name == names[i]) {
-            return atoms[i];
-        }
+    const Atom atom = XInternAtom(display, name, True);
+    if (atom != None) {
+        atoms.emplace(name, atom);
     }
-    return XInternAtom(display, std::string(name).c_str(), True);
+    return atom;
 }
 
 std::optional<std::vector<unsigned char>> windowProperty(
