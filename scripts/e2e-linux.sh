@@ -104,20 +104,12 @@ focused_text() {
 activate() { # window
     local attempt
     for attempt in 1 2 3 4 5; do
-        if ! kill -0 "$WM_PID" 2>/dev/null; then
-            echo "e2e-linux: the window manager exited; starting it again" >&2
-            tail -n 5 "$WORK/openbox.log" >&2
-            openbox --sm-disable >>"$WORK/openbox.log" 2>&1 &
-            WM_PID=$!
-            PIDS+=($WM_PID)
-            sleep 1
-        fi
+        ensure_window_manager
         xdotool windowactivate --sync "$1" >/dev/null 2>&1
         [[ $(xdotool getactivewindow 2>/dev/null) == "$1" ]] && return 0
         sleep 0.3
     done
-    echo "e2e-linux: window $1 did not become active (window manager: $(kill -0 "$WM_PID" 2>/dev/null && echo running || echo gone))" >&2
-    tail -n 5 "$WORK/openbox.log" >&2
+    echo "e2e-linux: window $1 did not become active" >&2
 }
 
 gtk_focus() { # widget name

@@ -60,8 +60,23 @@ start_session() {
     [[ $A11Y == unix:* ]] || { echo "desktop session: no accessibility bus" >&2; return 1; }
     busctl --user set-property org.a11y.Bus /org/a11y/bus org.a11y.Status IsEnabled b true
 
-    openbox --sm-disable >"$WORK/openbox.log" 2>&1 &
-    WM_PID=$!
-    PIDS+=($WM_PID)
-    wait_for 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window' || { echo "desktop session: no window manager" >&2; return 1; }
+    WM_PID=
+    ensure_window_manager || return 1
+}
+
+# openbox now and then fails to open a display that answers everyone else; start it again then.
+ensure_window_manager() {
+    local attempt
+    for attempt in 1 2 3; do
+        if [[ -n $WM_PID ]] && kill -0 "$WM_PID" 2>/dev/null; then
+            return 0
+        fi
+        [[ -n $WM_PID ]] && echo "desktop session: openbox exited ($(tail -n 1 "$WORK/openbox.log")); starting it again" >&2
+        openbox --sm-disable >>"$WORK/openbox.log" 2>&1 &
+        WM_PID=$!
+        PIDS+=($WM_PID)
+        wait_for 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window'
+        sleep 0.5
+    done
+    kill -0 "$WM_PID" 2>/dev/null || { echo "desktop session: no window manager" >&2; return 1; }
 }
