@@ -19,7 +19,7 @@ public:
             // availableData raises when the descriptor cannot be read; that is as good as closed.
             @try {
                 NSData* data = [handle_ availableData];
-                return std::string(static_cast<const char*>(data.bytes), data.length);
+                return {static_cast<const char*>(data.bytes), data.length};
             } @catch (NSException*) {
                 return {};
             }
