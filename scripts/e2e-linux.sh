@@ -12,11 +12,13 @@ BIN=${1:-${FOCUSPROBE_BIN:-$ROOT/build/h-linux/src/focusprobe}}
 PYTHON=/usr/bin/python3
 
 missing=()
-for tool in Xvfb openbox dbus-daemon xdotool xclip xprop setxkbmap busctl chromium speech-dispatcher espeak-ng; do
+for tool in Xvfb openbox dbus-daemon xdotool xclip xprop setxkbmap busctl pgrep chromium speech-dispatcher espeak-ng; do
     command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
 done
 "$PYTHON" -c 'import gi; gi.require_version("Gtk", "3.0"); from gi.repository import Gtk' >/dev/null 2>&1 \
     || missing+=("python3-gi/gir1.2-gtk-3.0")
+"$PYTHON" -c 'import gi; gi.require_version("Atspi", "2.0")' >/dev/null 2>&1 || missing+=("gir1.2-atspi-2.0")
+[[ -x /usr/libexec/at-spi-bus-launcher ]] || missing+=("at-spi2-core")
 if ((${#missing[@]} > 0)); then
     echo "SKIPPED: e2e-linux: missing ${missing[*]} (see scripts/linux-desktop-packages.txt)"
     exit 0
