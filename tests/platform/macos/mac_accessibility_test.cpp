@@ -50,7 +50,7 @@ TEST_F(MacAccessibilityValues, NumbersBecomeInt64OnlyWhenLossless)
     };
     const Int128 uint64Max{0, std::numeric_limits<UInt64>::max()};
     const Int128 minusOne{-1, std::numeric_limits<UInt64>::max()};
-    const CFNumberType int128Type = static_cast<CFNumberType>(17);
+    const auto int128Type = static_cast<CFNumberType>(17);
 
     EXPECT_EQ(ax.int64Value(number(kCFNumberSInt8Type, &small)), -5);
     EXPECT_EQ(ax.int64Value(number(kCFNumberSInt64Type, &largest)), largest);
