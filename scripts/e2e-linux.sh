@@ -164,6 +164,17 @@ check_match "rescue from a GTK button focuses the text view" \
     "$rescue"
 check "the text view holds the focus after rescue" "draft text" "$(focused_text "$GTK_PID")"
 
+# A hung application holds a command for one call timeout (6 s), not one per call.
+gtk_focus entry
+kill -STOP "$GTK_PID"
+start=$SECONDS
+hung=$("$BIN" info)
+elapsed=$((SECONDS - start))
+kill -CONT "$GTK_PID"
+check "info on a hung application" "$GTK_JSON"'"editable":false,"stage":"no_focused_element","valueLen":null}' "$hung"
+check_match "info on a hung application ends within 8 s" "^[0-8]$" "$elapsed"
+sleep 0.5
+
 # --- Chromium -------------------------------------------------------------------------------------
 
 CHROMIUM_JSON='{"bundleId":"Chromium","appName":"Chromium",'

@@ -2,7 +2,9 @@
 
 #include <systemd/sd-bus.h>
 
+#include <cerrno>
 #include <chrono>
+#include <string_view>
 
 namespace focusprobe::platform::desktop {
 namespace {
@@ -12,16 +14,28 @@ MessagePtr adoptMessage(sd_bus_message* message)
     return {message, sd_bus_message_unref};
 }
 
+struct PendingCall {
+    DBusConnection::ReplyHandler handler;
+    std::function<void(bool)> onTimeout;
+};
+
+bool isTimeout(sd_bus_message* reply)
+{
+    return sd_bus_message_is_method_error(reply, SD_BUS_ERROR_NO_REPLY) != 0
+        || sd_bus_message_is_method_error(reply, SD_BUS_ERROR_TIMEOUT) != 0;
+}
+
 int dispatchReply(sd_bus_message* reply, void* userdata, sd_bus_error* /*error*/)
 {
-    auto& handler = *static_cast<DBusConnection::ReplyHandler*>(userdata);
-    handler(sd_bus_message_is_method_error(reply, nullptr) != 0 ? nullptr : reply);
+    auto& pending = *static_cast<PendingCall*>(userdata);
+    pending.onTimeout(isTimeout(reply));
+    pending.handler(sd_bus_message_is_method_error(reply, nullptr) != 0 ? nullptr : reply);
     return 1;
 }
 
 void destroyHandler(void* userdata)
 {
-    delete static_cast<DBusConnection::ReplyHandler*>(userdata);
+    delete static_cast<PendingCall*>(userdata);
 }
 
 } // namespace
@@ -67,24 +81,52 @@ MessagePtr DBusConnection::newCall(
     return adoptMessage(message);
 }
 
+bool DBusConnection::gaveUpOn(sd_bus_message* message) const
+{
+    const char* destination = sd_bus_message_get_destination(message);
+    return destination != nullptr && unresponsive_.contains(std::string_view(destination));
+}
+
+void DBusConnection::noteTimeout(sd_bus_message* message, bool timedOut)
+{
+    const char* destination = sd_bus_message_get_destination(message);
+    if (timedOut && destination != nullptr) {
+        unresponsive_.emplace(destination);
+    }
+}
+
+void DBusConnection::noteTimeout(const std::string& destination, bool timedOut)
+{
+    if (timedOut && !destination.empty()) {
+        unresponsive_.insert(destination);
+    }
+}
+
 MessagePtr DBusConnection::call(const MessagePtr& message)
 {
-    if (!message) {
+    if (!message || gaveUpOn(message.get())) {
         return adoptMessage(nullptr);
     }
     sd_bus_message* reply = nullptr;
     sd_bus_error error = SD_BUS_ERROR_NULL;
     const int result = sd_bus_call(bus_, message.get(), callTimeoutMicroseconds, &error, &reply);
+    noteTimeout(message.get(),
+        result == -ETIMEDOUT || sd_bus_error_has_name(&error, SD_BUS_ERROR_NO_REPLY) != 0
+            || sd_bus_error_has_name(&error, SD_BUS_ERROR_TIMEOUT) != 0);
     sd_bus_error_free(&error);
     return adoptMessage(result < 0 ? nullptr : reply);
 }
 
 bool DBusConnection::callAsync(const MessagePtr& message, ReplyHandler handler)
 {
-    if (!message) {
+    if (!message || gaveUpOn(message.get())) {
         return false;
     }
-    auto* userdata = new ReplyHandler(std::move(handler));
+    const char* destination = sd_bus_message_get_destination(message.get());
+    auto* userdata = new PendingCall{
+        std::move(handler), [this, peer = std::string(destination != nullptr ? destination : "")](bool timedOut) {
+            noteTimeout(peer, timedOut);
+        }};
     sd_bus_slot* slot = nullptr;
     if (sd_bus_call_async(bus_, &slot, message.get(), dispatchReply, userdata, callTimeoutMicroseconds) < 0) {
         delete userdata;

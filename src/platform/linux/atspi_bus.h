@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 
 struct sd_bus;
@@ -17,7 +18,8 @@ inline constexpr std::uint64_t callTimeoutMicroseconds = 6'000'000;
 using MessagePtr = std::unique_ptr<sd_bus_message, sd_bus_message* (*)(sd_bus_message*)>;
 
 // One D-Bus connection (the accessibility bus, or the session bus) with synchronous calls and
-// pipelined asynchronous ones; both answer on the calling thread.
+// pipelined asynchronous ones; both answer on the calling thread. A peer that let one call time
+// out gets no further calls: each would wait the whole timeout again.
 class DBusConnection {
 public:
     // Nothing when the address cannot be reached.
@@ -40,7 +42,11 @@ public:
 
 private:
     explicit DBusConnection(sd_bus* bus);
+    bool gaveUpOn(sd_bus_message* message) const;
+    void noteTimeout(sd_bus_message* message, bool timedOut);
+    void noteTimeout(const std::string& destination, bool timedOut);
     sd_bus* bus_;
+    std::set<std::string, std::less<>> unresponsive_;
 };
 
 } // namespace focusprobe::platform::desktop
