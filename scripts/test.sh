@@ -21,13 +21,16 @@ done
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-# The build's own needs. Desktop end-to-end packages are listed by the backend that uses them.
+# The build's own needs; the Linux desktop backend's and its end-to-end checks' are listed beside.
 packages=(cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev python3)
-if [ "$e2e" = 1 ] && [ -f scripts/linux-desktop-packages.txt ]; then
+lists=(scripts/linux-build-packages.txt)
+[ "$e2e" = 1 ] && lists+=(scripts/linux-desktop-packages.txt)
+for list in "${lists[@]}"; do
+  [ -f "$list" ] || continue
   while read -r pkg _; do
     case "$pkg" in ''|'#'*) ;; *) packages+=("$pkg") ;; esac
-  done < scripts/linux-desktop-packages.txt
-fi
+  done < "$list"
+done
 
 if [ "$install" = 1 ] && command -v dpkg-query >/dev/null 2>&1; then
   missing=()
@@ -48,6 +51,12 @@ cmake --preset "$preset" -DFOCUSPROBE_BUILD_TESTS=ON
 cmake --build --preset "$preset" -j "$jobs"
 ctest --preset "$preset" -j "$jobs"
 
-if [ "$e2e" = 1 ] && [ -x scripts/e2e-linux.sh ]; then
-  scripts/e2e-linux.sh "build/$preset"
+if [ "$e2e" = 1 ] && [ -x scripts/e2e-linux.sh ] && [ "$(uname -s)" = Linux ]; then
+  # The packages above make the desktop backend build; a binary without it would fail every
+  # desktop check for the wrong reason.
+  if ! grep -q '^FOCUSPROBE_LINUX_DESKTOP:BOOL=ON' "build/$preset/CMakeCache.txt"; then
+    echo "test.sh: build/$preset was configured without the desktop backend (FOCUSPROBE_LINUX_DESKTOP=OFF)" >&2
+    exit 1
+  fi
+  scripts/e2e-linux.sh "build/$preset/src/focusprobe"
 fi
