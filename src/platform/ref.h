@@ -53,8 +53,10 @@ public:
 
     Ref& operator=(const Ref& other)
     {
-        Ref copy(other);
-        swap(copy);
+        if (this != &other) {
+            Ref copy(other);
+            swap(copy);
+        }
         return *this;
     }
 
