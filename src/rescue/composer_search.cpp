@@ -60,7 +60,8 @@ ComposerSearch findComposer(Context& context, const FindComposerOptions& search)
             timedOut = droppedPastCap;
             break;
         }
-        if (std::cmp_greater_equal(head, search.nodeCap)) {
+        // Spelled out rather than std::cmp_greater_equal, which older libc++ (macOS 12 SDK) lacks.
+        if (search.nodeCap < 0 || head >= static_cast<std::size_t>(search.nodeCap)) {
             timedOut = true;
             break;
         }
