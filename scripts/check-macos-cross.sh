@@ -6,7 +6,8 @@
 #
 # usage: scripts/check-macos-cross.sh [ARCH...]      ARCH: arm64, x86_64 (default: both)
 # environment:
-#   MACOS_SDK  the SDK to build against (default: sdk/MacOSX12.sdk beside the checkout). One is
+#   MACOS_SDK  the SDK to build against (default: sdk/MacOSX12.sdk beside the checkout, else
+#              ~/.cache/focusprobe/MacOSX12.sdk, so clones anywhere on one machine find it). One is
 #              made by prepare-macos-sdk from a snapshot of hexops-graveyard/sdk-macos-12.0.
 #   JOBS       parallel build jobs (default: 2)
 #
@@ -22,6 +23,8 @@ jobs=${JOBS:-2}
 say() { echo "check-macos-cross: $*"; }
 
 default_sdk="$(dirname "$root")/sdk/MacOSX12.sdk"
+cached_sdk="${XDG_CACHE_HOME:-$HOME/.cache}/focusprobe/MacOSX12.sdk"
+[ -f "$default_sdk/SDKSettings.json" ] || [ ! -f "$cached_sdk/SDKSettings.json" ] || default_sdk=$cached_sdk
 if [ -n "${MACOS_SDK:-}" ]; then
   sdk=$MACOS_SDK
   if [ ! -f "$sdk/SDKSettings.json" ]; then
