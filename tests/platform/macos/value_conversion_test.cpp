@@ -15,6 +15,11 @@ struct Utf16Case {
     std::string utf8;
 };
 
+void PrintTo(const Utf16Case& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class Utf8FromUtf16 : public ::testing::TestWithParam<Utf16Case> { };
 
 TEST_P(Utf8FromUtf16, Converts)
@@ -44,6 +49,11 @@ struct DoubleCase {
     double value;
     std::optional<std::int64_t> expected;
 };
+
+void PrintTo(const DoubleCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class Int64FromDouble : public ::testing::TestWithParam<DoubleCase> { };
 
@@ -75,6 +85,11 @@ struct Int128Case {
     std::uint64_t low;
     std::optional<std::int64_t> expected;
 };
+
+void PrintTo(const Int128Case& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class Int64FromInt128 : public ::testing::TestWithParam<Int128Case> { };
 
