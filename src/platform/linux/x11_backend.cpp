@@ -31,6 +31,21 @@
 namespace focusprobe::platform {
 namespace {
 
+// The objects this backend hands out as references carry their own count, starting at the
+// creator's one.
+template <class T> void retainCounted(RawRef ref)
+{
+    ++static_cast<T*>(const_cast<void*>(ref))->refs;
+}
+
+template <class T> void releaseCounted(RawRef ref)
+{
+    auto* object = static_cast<T*>(const_cast<void*>(ref));
+    if (--object->refs == 0) {
+        delete object;
+    }
+}
+
 using desktop::AtspiAccessibility;
 using desktop::DesktopBuses;
 
@@ -335,14 +350,8 @@ public:
             keyTranslateOptions, deadKeyState, maxStringLength, actualStringLength, unicodeString);
     }
 
-    void retain(RawRef ref) override { ++static_cast<Source*>(const_cast<void*>(ref))->refs; }
-    void release(RawRef ref) override
-    {
-        auto* source = static_cast<Source*>(const_cast<void*>(ref));
-        if (--source->refs == 0) {
-            delete source;
-        }
-    }
+    void retain(RawRef ref) override { retainCounted<Source>(ref); }
+    void release(RawRef ref) override { releaseCounted<Source>(ref); }
 
 private:
     struct Source {
@@ -490,14 +499,8 @@ public:
         XSync(display_, False);
     }
 
-    void retain(RawRef ref) override { ++static_cast<Object*>(const_cast<void*>(ref))->refs; }
-    void release(RawRef ref) override
-    {
-        auto* object = static_cast<Object*>(const_cast<void*>(ref));
-        if (--object->refs == 0) {
-            delete object;
-        }
-    }
+    void retain(RawRef ref) override { retainCounted<Object>(ref); }
+    void release(RawRef ref) override { releaseCounted<Object>(ref); }
 
 private:
     struct Object {
@@ -551,14 +554,8 @@ public:
         }
     }
 
-    void retain(RawRef ref) override { ++static_cast<Object*>(const_cast<void*>(ref))->refs; }
-    void release(RawRef ref) override
-    {
-        auto* object = static_cast<Object*>(const_cast<void*>(ref));
-        if (--object->refs == 0) {
-            delete object;
-        }
-    }
+    void retain(RawRef ref) override { retainCounted<Object>(ref); }
+    void release(RawRef ref) override { releaseCounted<Object>(ref); }
 
 private:
     struct Object {
@@ -759,14 +756,8 @@ public:
         say_(connection_, spdPriority, copy.c_str());
     }
 
-    void retain(RawRef ref) override { ++static_cast<Object*>(const_cast<void*>(ref))->refs; }
-    void release(RawRef ref) override
-    {
-        auto* object = static_cast<Object*>(const_cast<void*>(ref));
-        if (--object->refs == 0) {
-            delete object;
-        }
-    }
+    void retain(RawRef ref) override { retainCounted<Object>(ref); }
+    void release(RawRef ref) override { releaseCounted<Object>(ref); }
 
 private:
     struct Object {
