@@ -2,7 +2,6 @@
 
 #include <systemd/sd-bus.h>
 
-#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -15,58 +14,6 @@ constexpr AXError axIllegalArgument = -25201;
 constexpr AXError axCannotComplete = -25204;
 constexpr AXError axAttributeUnsupported = -25205;
 constexpr AXError axNoValue = -25212;
-
-constexpr const char* accessibleInterface = "org.a11y.atspi.Accessible";
-constexpr const char* componentInterface = "org.a11y.atspi.Component";
-constexpr const char* textInterface = "org.a11y.atspi.Text";
-constexpr const char* collectionInterface = "org.a11y.atspi.Collection";
-constexpr const char* propertiesInterface = "org.freedesktop.DBus.Properties";
-constexpr const char* rootPath = "/org/a11y/atspi/accessible/root";
-constexpr const char* nullPath = "/org/a11y/atspi/null";
-constexpr const char* registryName = "org.a11y.atspi.Registry";
-
-// Enough calls in flight to hide the round trips, few enough not to flood the application.
-constexpr std::size_t prefetchWindow = 96;
-// The composer search examines at most 2,500 nodes; reading far beyond would only load the app.
-constexpr std::size_t prefetchNodeLimit = 3000;
-
-constexpr std::uint32_t collectionMatchAll = 1;
-constexpr std::uint32_t sortCanonical = 1;
-constexpr std::uint32_t coordTypeScreen = 0;
-
-std::optional<std::vector<NodeKey>> readReferenceArray(sd_bus_message* reply)
-{
-    if (reply == nullptr || sd_bus_message_enter_container(reply, 'a', "(so)") < 0) {
-        return std::nullopt;
-    }
-    std::vector<NodeKey> keys;
-    const char* name = nullptr;
-    const char* path = nullptr;
-    while (sd_bus_message_read(reply, "(so)", &name, &path) > 0) {
-        keys.push_back(NodeKey{name, path});
-    }
-    sd_bus_message_exit_container(reply);
-    return keys;
-}
-
-// A Collection match rule for the nodes that have this state, whatever else they are.
-bool appendStateRule(sd_bus_message* m, int stateBit)
-{
-    const std::array<std::int32_t, 2> states{
-        stateBit < 32 ? (1 << stateBit) : 0, stateBit < 32 ? 0 : 1 << (stateBit - 32)};
-    return sd_bus_message_open_container(m, 'r', "aiia{ss}iaiiasib") >= 0
-        && sd_bus_message_append_array(m, 'i', states.data(), sizeof states) >= 0
-        && sd_bus_message_append(m, "i", collectionMatchAll) >= 0 && sd_bus_message_open_container(m, 'a', "{ss}") >= 0
-        && sd_bus_message_close_container(m) >= 0 && sd_bus_message_append(m, "i", collectionMatchAll) >= 0
-        && sd_bus_message_append_array(m, 'i', nullptr, 0) >= 0
-        && sd_bus_message_append(m, "i", collectionMatchAll) >= 0 && sd_bus_message_append(m, "as", 0) >= 0
-        && sd_bus_message_append(m, "ib", collectionMatchAll, 0) >= 0 && sd_bus_message_close_container(m) >= 0;
-}
-
-bool isNull(const NodeKey& key)
-{
-    return key.bus.empty() || key.path == nullPath;
-}
 
 } // namespace
 
@@ -85,45 +32,8 @@ struct AtspiAccessibility::Object {
     Size size;
 };
 
-DesktopBuses::DesktopBuses(std::function<std::optional<std::string>()> addressFromDisplay)
-    : addressFromDisplay_(std::move(addressFromDisplay))
-{
-}
-
-DBusConnection* DesktopBuses::session()
-{
-    if (!sessionTried_) {
-        sessionTried_ = true;
-        session_ = DBusConnection::openSession();
-    }
-    return session_.get();
-}
-
-DBusConnection* DesktopBuses::accessibility()
-{
-    if (accessibilityTried_) {
-        return accessibility_.get();
-    }
-    accessibilityTried_ = true;
-    // The display's root property saves a round trip through the session bus.
-    if (const auto address = addressFromDisplay_()) {
-        accessibility_ = DBusConnection::open(*address);
-    }
-    if (!accessibility_) {
-        if (DBusConnection* sessionBus = session()) {
-            const auto reply
-                = sessionBus->call(sessionBus->newCall("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress"));
-            const char* address = nullptr;
-            if (reply && sd_bus_message_read(reply.get(), "s", &address) > 0 && address != nullptr) {
-                accessibility_ = DBusConnection::open(address);
-            }
-        }
-    }
-    return accessibility_.get();
-}
-
 AtspiAccessibility::AtspiAccessibility(DesktopBuses& buses, std::function<bool()> inputAvailable)
-    : buses_(buses), inputAvailable_(std::move(inputAvailable))
+    : tree_(buses), inputAvailable_(std::move(inputAvailable))
 {
 }
 
@@ -131,7 +41,7 @@ AtspiAccessibility::~AtspiAccessibility() = default;
 
 DBusConnection* AtspiAccessibility::bus()
 {
-    return buses_.accessibility();
+    return tree_.bus();
 }
 
 AtspiAccessibility::Object* AtspiAccessibility::newObject()
@@ -263,304 +173,20 @@ std::optional<std::int32_t> AtspiAccessibility::pidWithActiveFrame()
 {
     for (const auto& [name, pid] : applicationPids()) {
         const NodeKey app{name, rootPath};
-        const auto frames = children(app);
+        const auto frames = tree_.children(app);
         if (!frames) {
             continue;
         }
         for (const auto& frame : *frames) {
-            requestStates(frame);
+            tree_.requestStates(frame);
         }
         for (const auto& frame : *frames) {
-            if (const auto frameStates = states(frame); frameStates && hasState(*frameStates, state::active)) {
+            if (const auto frameStates = tree_.states(frame); frameStates && hasState(*frameStates, state::active)) {
                 return pid;
             }
         }
     }
     return std::nullopt;
-}
-
-// --- The node cache --------------------------------------------------------------------------
-
-AtspiAccessibility::NodeInfo& AtspiAccessibility::info(const NodeKey& key)
-{
-    return cache_[key];
-}
-
-void AtspiAccessibility::forgetCache()
-{
-    // Answers still on their way belong to the old generation and are dropped when they come.
-    ++generation_;
-    cache_.clear();
-    prefetchQueue_.clear();
-    inFlight_ = 0;
-    prefetchedNodes_ = 0;
-}
-
-template <class T, class Parse>
-void AtspiAccessibility::request(
-    const NodeKey& key, Fetched<T> NodeInfo::*field, const char* interface, const char* member, Parse parse)
-{
-    using Status = typename Fetched<T>::Status;
-    if ((info(key).*field).status != Status::none) {
-        return;
-    }
-    DBusConnection* connection = bus();
-    if (connection == nullptr) {
-        (info(key).*field).status = Status::failed;
-        return;
-    }
-    (info(key).*field).status = Status::pending;
-    const std::uint64_t generation = generation_;
-    const bool sent = connection->callAsync(connection->newCall(key.bus, key.path, interface, member),
-        [this, key, field, generation, parse](sd_bus_message* reply) {
-            if (generation != generation_) {
-                return;
-            }
-            --inFlight_;
-            auto& fetched = info(key).*field;
-            std::optional<T> value = reply == nullptr ? std::nullopt : parse(reply);
-            if (value) {
-                fetched.value = std::move(*value);
-                fetched.status = Status::done;
-            } else {
-                fetched.status = Status::failed;
-            }
-            onAnswer(key);
-            issuePrefetches();
-        });
-    if (sent) {
-        ++inFlight_;
-    } else {
-        (info(key).*field).status = Status::failed;
-    }
-}
-
-void AtspiAccessibility::requestRole(const NodeKey& key)
-{
-    request(key, &NodeInfo::role, accessibleInterface, "GetRole", [](sd_bus_message* reply) {
-        std::uint32_t value = 0;
-        return sd_bus_message_read(reply, "u", &value) > 0 ? std::optional<std::uint32_t>(value) : std::nullopt;
-    });
-}
-
-void AtspiAccessibility::requestStates(const NodeKey& key)
-{
-    request(key, &NodeInfo::states, accessibleInterface, "GetState", [](sd_bus_message* reply) {
-        const void* words = nullptr;
-        std::size_t size = 0;
-        if (sd_bus_message_read_array(reply, 'u', &words, &size) < 0) {
-            return std::optional<StateSet>();
-        }
-        return std::optional<StateSet>(
-            stateSetFromWords(std::span<const std::uint32_t>(static_cast<const std::uint32_t*>(words), size / 4)));
-    });
-}
-
-void AtspiAccessibility::requestChildren(const NodeKey& key)
-{
-    request(key, &NodeInfo::children, accessibleInterface, "GetChildren",
-        [](sd_bus_message* reply) { return readReferenceArray(reply); });
-    requestEditableChildren(key);
-}
-
-void AtspiAccessibility::requestEditableChildren(const NodeKey& key)
-{
-    // The application tells in one call which of the children are editable, so the walk needs no
-    // state read for each child: an editable state is all it looks at for most of them.
-    NodeInfo& node = info(key);
-    if (node.editableChildren.status != Fetched<std::vector<NodeKey>>::Status::none) {
-        return;
-    }
-    DBusConnection* connection = bus();
-    auto call = connection == nullptr ? MessagePtr(nullptr, sd_bus_message_unref)
-                                      : connection->newCall(key.bus, key.path, collectionInterface, "GetMatches");
-    if (!call || !appendStateRule(call.get(), state::editable)
-        || sd_bus_message_append(call.get(), "uib", sortCanonical, 0, 0) < 0) {
-        node.editableChildren.status = Fetched<std::vector<NodeKey>>::Status::failed;
-        return;
-    }
-    node.editableChildren.status = Fetched<std::vector<NodeKey>>::Status::pending;
-    const std::uint64_t generation = generation_;
-    const bool sent = connection->callAsync(call, [this, key, generation](sd_bus_message* reply) {
-        if (generation != generation_) {
-            return;
-        }
-        --inFlight_;
-        auto found = readReferenceArray(reply);
-        auto& fetched = info(key).editableChildren;
-        if (found) {
-            fetched.value = std::move(*found);
-            fetched.status = Fetched<std::vector<NodeKey>>::Status::done;
-        } else {
-            fetched.status = Fetched<std::vector<NodeKey>>::Status::failed;
-        }
-        onAnswer(key);
-        issuePrefetches();
-    });
-    if (sent) {
-        ++inFlight_;
-    } else {
-        node.editableChildren.status = Fetched<std::vector<NodeKey>>::Status::failed;
-    }
-}
-
-void AtspiAccessibility::onAnswer(const NodeKey& key)
-{
-    NodeInfo& node = info(key);
-    using ListStatus = Fetched<std::vector<NodeKey>>::Status;
-    if (node.children.status == ListStatus::done && !node.childrenSettled) {
-        node.childrenSettled = true;
-        for (const auto& child : node.children.value) {
-            auto& childInfo = info(child);
-            childInfo.parent = key;
-            if (!childInfo.prefetched && prefetchedNodes_ < prefetchNodeLimit) {
-                childInfo.prefetched = true;
-                ++prefetchedNodes_;
-                prefetchQueue_.push_back(child);
-            }
-        }
-    }
-    if (node.childrenSettled && node.editableChildren.status == ListStatus::done && !node.editableSettled) {
-        node.editableSettled = true;
-        const auto& editable = node.editableChildren.value;
-        for (const auto& child : node.children.value) {
-            auto& childInfo = info(child);
-            if (childInfo.editable.status != Fetched<bool>::Status::done) {
-                childInfo.editable.value = std::find(editable.begin(), editable.end(), child) != editable.end();
-                childInfo.editable.status = Fetched<bool>::Status::done;
-                readChildrenAheadIfWalked(child);
-            }
-        }
-    }
-    if (node.states.status == Fetched<StateSet>::Status::done && node.editable.status != Fetched<bool>::Status::done) {
-        node.editable.value = hasState(node.states.value, state::editable);
-        node.editable.status = Fetched<bool>::Status::done;
-    }
-    if (node.role.status == Fetched<std::uint32_t>::Status::done && node.prefetched
-        && roleDependsOnStates(node.role.value)) {
-        requestStates(key);
-    }
-    readChildrenAheadIfWalked(key);
-}
-
-void AtspiAccessibility::readChildrenAheadIfWalked(const NodeKey& key)
-{
-    const NodeInfo& node = info(key);
-    if (!node.prefetched || node.children.status != Fetched<std::vector<NodeKey>>::Status::none
-        || node.role.status != Fetched<std::uint32_t>::Status::done
-        || node.editable.status != Fetched<bool>::Status::done || node.editable.value) {
-        return;
-    }
-    const bool needsStates = roleDependsOnStates(node.role.value);
-    if (needsStates && node.states.status != Fetched<StateSet>::Status::done) {
-        return;
-    }
-    // A walk looks inside neither a text entry (a candidate) nor a leaf role.
-    const std::string_view role = axRoleFor(node.role.value, needsStates ? node.states.value : 0);
-    if (!isTextEntryAxRole(role) && !isWalkLeafRole(role)) {
-        requestChildren(key);
-    }
-}
-
-void AtspiAccessibility::issuePrefetches()
-{
-    while (inFlight_ < prefetchWindow && !prefetchQueue_.empty()) {
-        const NodeKey key = std::move(prefetchQueue_.front());
-        prefetchQueue_.pop_front();
-        requestRole(key);
-    }
-}
-
-template <class T> bool AtspiAccessibility::waitFor(const NodeKey& key, Fetched<T> NodeInfo::*field)
-{
-    using Status = typename Fetched<T>::Status;
-    DBusConnection* connection = bus();
-    if (connection == nullptr) {
-        return false;
-    }
-    const std::uint64_t generation = generation_;
-    connection->pumpUntil([&] { return generation != generation_ || (info(key).*field).status != Status::pending; });
-    return generation == generation_ && (info(key).*field).status == Status::done;
-}
-
-std::optional<std::uint32_t> AtspiAccessibility::role(const NodeKey& key)
-{
-    requestRole(key);
-    if (!waitFor(key, &NodeInfo::role)) {
-        return std::nullopt;
-    }
-    return info(key).role.value;
-}
-
-std::optional<StateSet> AtspiAccessibility::states(const NodeKey& key)
-{
-    requestStates(key);
-    if (!waitFor(key, &NodeInfo::states)) {
-        return std::nullopt;
-    }
-    return info(key).states.value;
-}
-
-std::optional<std::string_view> AtspiAccessibility::axRole(const NodeKey& key)
-{
-    const auto atspiRole = role(key);
-    if (!atspiRole) {
-        return std::nullopt;
-    }
-    if (!roleDependsOnStates(*atspiRole)) {
-        return axRoleFor(*atspiRole, 0);
-    }
-    const auto nodeStates = states(key);
-    if (!nodeStates) {
-        return std::nullopt;
-    }
-    return axRoleFor(*atspiRole, *nodeStates);
-}
-
-std::optional<bool> AtspiAccessibility::isEditable(const NodeKey& key)
-{
-    // Known from the parent's list of editable children, or else from the node's own states.
-    if (info(key).editable.status != Fetched<bool>::Status::done) {
-        const auto nodeStates = states(key);
-        if (!nodeStates) {
-            return std::nullopt;
-        }
-        return hasState(*nodeStates, state::editable);
-    }
-    return info(key).editable.value;
-}
-
-std::optional<std::vector<NodeKey>> AtspiAccessibility::children(const NodeKey& key)
-{
-    requestChildren(key);
-    if (!waitFor(key, &NodeInfo::children)) {
-        return std::nullopt;
-    }
-    return info(key).children.value;
-}
-
-std::optional<NodeKey> AtspiAccessibility::parent(const NodeKey& key)
-{
-    if (const auto& known = info(key).parent) {
-        return known;
-    }
-    auto call = bus()->newCall(key.bus, key.path, propertiesInterface, "Get");
-    if (!call || sd_bus_message_append(call.get(), "ss", accessibleInterface, "Parent") < 0) {
-        return std::nullopt;
-    }
-    const auto reply = bus()->call(call);
-    const char* name = nullptr;
-    const char* path = nullptr;
-    if (!reply || sd_bus_message_enter_container(reply.get(), 'v', "(so)") < 0
-        || sd_bus_message_read(reply.get(), "(so)", &name, &path) <= 0) {
-        return std::nullopt;
-    }
-    NodeKey found{name, path};
-    if (isNull(found)) {
-        return std::nullopt;
-    }
-    info(key).parent = found;
-    return found;
 }
 
 // --- Attributes ------------------------------------------------------------------------------
@@ -623,7 +249,7 @@ AXError AtspiAccessibility::readApplicationAttribute(
         return activeWindow(app, value);
     }
     if (attribute == "AXWindows" || attribute == "AXChildren") {
-        const auto frames = children(app);
+        const auto frames = tree_.children(app);
         if (!frames) {
             return axCannotComplete;
         }
@@ -643,7 +269,7 @@ AXError AtspiAccessibility::readApplicationAttribute(
 AXError AtspiAccessibility::focusedElement(const NodeKey& app, AttributeValue& value)
 {
     // A verdict judges the application as it is now.
-    forgetCache();
+    tree_.forget();
     // The application finds its focused element itself, in one call, instead of being walked.
     auto call = bus()->newCall(app.bus, app.path, collectionInterface, "GetMatches");
     if (!call) {
@@ -667,15 +293,15 @@ AXError AtspiAccessibility::focusedElement(const NodeKey& app, AttributeValue& v
 
 AXError AtspiAccessibility::activeWindow(const NodeKey& app, AttributeValue& value)
 {
-    const auto frames = children(app);
+    const auto frames = tree_.children(app);
     if (!frames) {
         return axCannotComplete;
     }
     for (const auto& frame : *frames) {
-        requestStates(frame);
+        tree_.requestStates(frame);
     }
     for (const auto& frame : *frames) {
-        if (const auto frameStates = states(frame); frameStates && hasState(*frameStates, state::active)) {
+        if (const auto frameStates = tree_.states(frame); frameStates && hasState(*frameStates, state::active)) {
             value = elementValue(frame);
             return axErrorSuccess;
         }
@@ -685,8 +311,8 @@ AXError AtspiAccessibility::activeWindow(const NodeKey& app, AttributeValue& val
 
 AXError AtspiAccessibility::editableAncestor(const NodeKey& node, AttributeValue& value)
 {
-    const auto editable = isEditable(node);
-    const auto mapped = axRole(node);
+    const auto editable = tree_.isEditable(node);
+    const auto mapped = tree_.axRole(node);
     if (!editable || !mapped) {
         return axCannotComplete;
     }
@@ -695,8 +321,8 @@ AXError AtspiAccessibility::editableAncestor(const NodeKey& node, AttributeValue
     }
     // The outermost element of the unbroken chain of editable ancestors.
     NodeKey top = node;
-    while (const auto up = parent(top)) {
-        const auto upEditable = isEditable(*up);
+    while (const auto up = tree_.parent(top)) {
+        const auto upEditable = tree_.isEditable(*up);
         if (!upEditable || !*upEditable) {
             break;
         }
@@ -709,7 +335,7 @@ AXError AtspiAccessibility::editableAncestor(const NodeKey& node, AttributeValue
 AXError AtspiAccessibility::readElementAttribute(const NodeKey& node, std::string_view attribute, AttributeValue& value)
 {
     if (attribute == "AXRole") {
-        const auto mapped = axRole(node);
+        const auto mapped = tree_.axRole(node);
         if (!mapped) {
             return axCannotComplete;
         }
@@ -720,7 +346,7 @@ AXError AtspiAccessibility::readElementAttribute(const NodeKey& node, std::strin
         return axErrorSuccess;
     }
     if (attribute == "AXChildren") {
-        const auto list = children(node);
+        const auto list = tree_.children(node);
         if (!list) {
             return axCannotComplete;
         }
@@ -794,7 +420,7 @@ AXError AtspiAccessibility::setAttributeValueTrue(const Element& element, std::s
         return axIllegalArgument;
     }
     const auto reply = bus()->call(bus()->newCall(node->bus, node->path, componentInterface, "GrabFocus"));
-    forgetCache();
+    tree_.forget();
     int granted = 0;
     if (!reply || sd_bus_message_read(reply.get(), "b", &granted) <= 0) {
         return axCannotComplete;
@@ -812,7 +438,7 @@ AXError AtspiAccessibility::isAttributeSettable(const Element& element, std::str
     if (attribute != "AXValue" && attribute != "AXFocused") {
         return axAttributeUnsupported;
     }
-    const auto nodeStates = states(*node);
+    const auto nodeStates = tree_.states(*node);
     if (!nodeStates) {
         return axCannotComplete;
     }

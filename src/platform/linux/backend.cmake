@@ -4,13 +4,25 @@ pkg_check_modules(FOCUSPROBE_DESKTOP REQUIRED IMPORTED_TARGET libsystemd x11 xi 
 # Only the header: the speech client is loaded at run time, for announcements alone.
 pkg_check_modules(FOCUSPROBE_SPEECHD REQUIRED speech-dispatcher)
 
-# The translation tables need no library, so their tests run without a desktop.
-add_library(focusprobe_linux_tables STATIC ${CMAKE_CURRENT_LIST_DIR}/tables.cpp ${CMAKE_CURRENT_LIST_DIR}/layout_data.cpp)
+# The translation tables and the deadline arithmetic need no library, so their tests run without
+# a desktop.
+add_library(focusprobe_linux_tables STATIC ${CMAKE_CURRENT_LIST_DIR}/tables.cpp ${CMAKE_CURRENT_LIST_DIR}/layout_data.cpp
+                                           ${CMAKE_CURRENT_LIST_DIR}/deadline.cpp)
 target_link_libraries(focusprobe_linux_tables PUBLIC focusprobe_core)
 
 add_library(focusprobe_backend STATIC
   ${CMAKE_CURRENT_LIST_DIR}/atspi_bus.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/atspi_protocol.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/atspi_tree.cpp
   ${CMAKE_CURRENT_LIST_DIR}/atspi_accessibility.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/desktop_buses.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/x11_connection.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/x11_key_positions.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/x11_workspace.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/x11_keyboard.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/x11_events.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/x11_input_monitoring.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/speechd_speech.cpp
   ${CMAKE_CURRENT_LIST_DIR}/x11_backend.cpp
   ${CMAKE_CURRENT_LIST_DIR}/open_backend.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/headless/headless_backend.cpp)

@@ -1,0 +1,46 @@
+#include "platform/linux/desktop_buses.h"
+
+#include <systemd/sd-bus.h>
+
+#include <utility>
+
+namespace focusprobe::platform::desktop {
+
+DesktopBuses::DesktopBuses(std::function<std::optional<std::string>()> addressFromDisplay)
+    : addressFromDisplay_(std::move(addressFromDisplay))
+{
+}
+
+DBusConnection* DesktopBuses::session()
+{
+    if (!sessionTried_) {
+        sessionTried_ = true;
+        session_ = DBusConnection::openSession();
+    }
+    return session_.get();
+}
+
+DBusConnection* DesktopBuses::accessibility()
+{
+    if (accessibilityTried_) {
+        return accessibility_.get();
+    }
+    accessibilityTried_ = true;
+    // The display's root property saves a round trip through the session bus.
+    if (const auto address = addressFromDisplay_()) {
+        accessibility_ = DBusConnection::open(*address);
+    }
+    if (!accessibility_) {
+        if (DBusConnection* sessionBus = session()) {
+            const auto reply
+                = sessionBus->call(sessionBus->newCall("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress"));
+            const char* address = nullptr;
+            if (reply && sd_bus_message_read(reply.get(), "s", &address) > 0 && address != nullptr) {
+                accessibility_ = DBusConnection::open(address);
+            }
+        }
+    }
+    return accessibility_.get();
+}
+
+} // namespace focusprobe::platform::desktop

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "platform/linux/atspi_bus.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace focusprobe::platform::desktop {
+
+// Reaches the session bus and the accessibility bus, each connected on first use.
+class DesktopBuses {
+public:
+    // addressFromDisplay reads the accessibility bus address the display publishes, if any.
+    explicit DesktopBuses(std::function<std::optional<std::string>()> addressFromDisplay);
+    DBusConnection* accessibility();
+    DBusConnection* session();
+
+private:
+    std::function<std::optional<std::string>()> addressFromDisplay_;
+    std::unique_ptr<DBusConnection> accessibility_;
+    std::unique_ptr<DBusConnection> session_;
+    bool accessibilityTried_ = false;
+    bool sessionTried_ = false;
+};
+
+} // namespace focusprobe::platform::desktop

@@ -1,0 +1,12 @@
+#pragma once
+
+#include "platform/events.h"
+#include "platform/linux/piece.h"
+#include "platform/linux/x11_connection.h"
+
+namespace focusprobe::platform::desktop {
+
+// Synthetic key events through XTest.
+PiecePtr<EventPosting> makeXTestEvents(XDisplay* display);
+
+} // namespace focusprobe::platform::desktop

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "platform/input_monitoring.h"
+#include "platform/linux/piece.h"
+#include "platform/posix/poll_loop.h"
+
+namespace focusprobe::platform::desktop {
+
+// Global key and button monitors from XInput 2 raw events, on a display connection of their own
+// watched by the poll loop.
+PiecePtr<InputMonitoring> makeXInputMonitoring(const char* displayName, PollLoop& loop);
+
+} // namespace focusprobe::platform::desktop

@@ -1,0 +1,136 @@
+#include "platform/linux/x11_keyboard.h"
+
+#include "platform/linux/counted.h"
+#include "platform/linux/layout_data.h"
+#include "platform/linux/tables.h"
+
+#include <set>
+#include <vector>
+
+// Xlib's macros (Status, None, Bool...) come last so they cannot touch the headers above.
+#include "platform/linux/x11_key_positions.h"
+#include <xkbcommon/xkbcommon.h>
+
+namespace focusprobe::platform::desktop {
+namespace {
+
+class X11Keyboard final : public KeyboardLayouts {
+public:
+    explicit X11Keyboard(Display* display) : display_(display) { }
+
+    InputSource copyCurrentKeyboardLayoutInputSource() override
+    {
+        const auto group = currentGroup();
+        return group ? makeSource(*group) : InputSource();
+    }
+
+    InputSource copyCurrentASCIICapableKeyboardLayoutInputSource() override
+    {
+        const auto group = currentGroup();
+        if (!group) {
+            return {};
+        }
+        const KeyPositions positions(display_);
+        if (isAsciiCapable(positions, *group)) {
+            return makeSource(*group);
+        }
+        for (int other = 0; other < XkbNumKbdGroups; ++other) {
+            if (other != *group && isAsciiCapable(positions, other)) {
+                return makeSource(other);
+            }
+        }
+        return {};
+    }
+
+    std::optional<std::span<const std::byte>> unicodeKeyLayoutData(const InputSource& source) override
+    {
+        const auto* layout = static_cast<const Source*>(source.get());
+        if (layout == nullptr) {
+            return std::nullopt;
+        }
+        return std::span<const std::byte>(layout->data);
+    }
+
+    // An ANSI keyboard; the layout data does not depend on it.
+    std::uint8_t keyboardType() override { return 40; }
+
+    OSStatus translateKey(const std::byte* layoutData, std::uint16_t virtualKeyCode, std::uint16_t keyAction,
+        std::uint32_t modifierKeyState, std::uint32_t /*keyboardType*/, std::uint32_t keyTranslateOptions,
+        std::uint32_t& deadKeyState, std::size_t maxStringLength, std::size_t& actualStringLength,
+        char16_t* unicodeString) override
+    {
+        return translateWithLayout(layoutData, virtualKeyCode, keyAction, modifierKeyState, keyTranslateOptions,
+            deadKeyState, maxStringLength, actualStringLength, unicodeString);
+    }
+
+    void retain(RawRef ref) override { retainCounted<Source>(ref); }
+    void release(RawRef ref) override { releaseCounted<Source>(ref); }
+
+private:
+    struct Source {
+        int refs = 1;
+        std::vector<std::byte> data;
+    };
+
+    std::optional<int> currentGroup()
+    {
+        XkbStateRec state{};
+        if (XkbGetState(display_, XkbUseCoreKbd, &state) != Success) {
+            return std::nullopt;
+        }
+        return static_cast<int>(state.group);
+    }
+
+    static char32_t characterOf(KeySym keysym)
+    {
+        if (keysym == NoSymbol) {
+            return 0;
+        }
+        if (const auto dead = deadKeySpacingCharacter(static_cast<std::uint32_t>(keysym))) {
+            return *dead | deadKeyBit;
+        }
+        return xkb_keysym_to_utf32(static_cast<xkb_keysym_t>(keysym));
+    }
+
+    static bool isAsciiCapable(const KeyPositions& positions, int group)
+    {
+        std::set<char32_t> letters;
+        for (std::uint16_t mac = 0; mac < layoutKeyCount; ++mac) {
+            if (const auto code = positions.xKeyCode(mac)) {
+                const char32_t c = characterOf(positions.keysym(*code, group, 0));
+                if (c >= U'a' && c <= U'z') {
+                    letters.insert(c);
+                }
+            }
+        }
+        return letters.size() == 26;
+    }
+
+    InputSource makeSource(int group)
+    {
+        const KeyPositions positions(display_);
+        LayoutKeys keys{};
+        for (std::uint16_t mac = 0; mac < layoutKeyCount; ++mac) {
+            if (const auto code = positions.xKeyCode(mac)) {
+                for (int level = 0; level < 4; ++level) {
+                    keys[mac].levels[static_cast<std::size_t>(level)]
+                        = characterOf(positions.keysym(*code, group, level));
+                }
+            }
+        }
+        auto* source = new Source();
+        source->data = encodeLayout(keys);
+        return InputSource::adopt(*this, source);
+    }
+
+    Display* display_;
+};
+
+} // namespace
+
+PiecePtr<KeyboardLayouts> makeX11Keyboard(XDisplay* display)
+{
+    return makePiece<X11Keyboard, KeyboardLayouts>(display);
+}
+
+} // namespace focusprobe::platform::desktop

@@ -1,0 +1,12 @@
+#pragma once
+
+#include "platform/keyboard.h"
+#include "platform/linux/piece.h"
+#include "platform/linux/x11_connection.h"
+
+namespace focusprobe::platform::desktop {
+
+// Keyboard layouts from the XKB keymap's groups, translated with the layout data of our own.
+PiecePtr<KeyboardLayouts> makeX11Keyboard(XDisplay* display);
+
+} // namespace focusprobe::platform::desktop
