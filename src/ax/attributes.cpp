@@ -22,7 +22,7 @@ std::optional<Element> readElementAttribute(
 {
     // A value of another kind (a null, a string) would go into the next request as an element.
     auto value = copyValue(ax, element, attribute);
-    return value ? ax.elementValue(*value) : std::nullopt;
+    return value ? ax.asElement(*value) : std::nullopt;
 }
 
 std::optional<std::string> readStringAttribute(

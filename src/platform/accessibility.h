@@ -44,7 +44,7 @@ public:
     // Conversions of a read value. Each gives nothing when the value is not of that kind.
     // An element, retained for the caller. A backend whose every read value of an element
     // attribute is one of its elements keeps this default.
-    virtual std::optional<Element> elementValue(const AttributeValue& value)
+    virtual std::optional<Element> asElement(const AttributeValue& value)
     {
         return value ? std::optional<Element>(value.retainAs<ElementTag>()) : std::nullopt;
     }

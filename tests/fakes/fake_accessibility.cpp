@@ -195,7 +195,7 @@ const FakeAccessibility::Object* FakeAccessibility::valueObject(const platform::
     return o.isElement ? nullptr : &o;
 }
 
-std::optional<platform::Element> FakeAccessibility::elementValue(const platform::AttributeValue& value)
+std::optional<platform::Element> FakeAccessibility::asElement(const platform::AttributeValue& value)
 {
     if (!object(value.get()).isElement) {
         return std::nullopt;

@@ -93,7 +93,7 @@ AXError MacAccessibility::isAttributeSettable(const Element& element, std::strin
     return error;
 }
 
-std::optional<Element> MacAccessibility::elementValue(const AttributeValue& value)
+std::optional<Element> MacAccessibility::asElement(const AttributeValue& value)
 {
     // Anything else (kCFNull, a string, an AXValue) would be sent to the next request as an element.
     if (!hasType(value.get(), AXUIElementGetTypeID())) {

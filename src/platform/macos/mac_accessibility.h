@@ -16,7 +16,7 @@ public:
     AXError copyAttributeValue(const Element& element, std::string_view attribute, AttributeValue& value) override;
     AXError setAttributeValueTrue(const Element& element, std::string_view attribute) override;
     AXError isAttributeSettable(const Element& element, std::string_view attribute, bool& settable) override;
-    std::optional<Element> elementValue(const AttributeValue& value) override;
+    std::optional<Element> asElement(const AttributeValue& value) override;
     std::optional<std::string> stringValue(const AttributeValue& value) override;
     std::optional<std::int64_t> int64Value(const AttributeValue& value) override;
     std::optional<std::vector<Element>> arrayElements(const AttributeValue& value) override;

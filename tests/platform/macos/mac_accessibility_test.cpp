@@ -104,16 +104,16 @@ TEST_F(MacAccessibilityValues, OnlyElementsAreElements)
     const AttributeValue element = adopt(AXUIElementCreateApplication(std::numeric_limits<pid_t>::max()));
     const CFIndex before = CFGetRetainCount(element.get());
     {
-        const auto taken = ax.elementValue(element);
+        const auto taken = ax.asElement(element);
         ASSERT_TRUE(taken.has_value());
         EXPECT_EQ(taken->get(), element.get());
         EXPECT_EQ(CFGetRetainCount(element.get()), before + 1);
     }
     EXPECT_EQ(CFGetRetainCount(element.get()), before);
     const CGSize cgSize = CGSizeMake(1.0, 1.0);
-    EXPECT_FALSE(ax.elementValue(AttributeValue::retain(ax, kCFNull)).has_value());
-    EXPECT_FALSE(ax.elementValue(cfString({u'x'})).has_value());
-    EXPECT_FALSE(ax.elementValue(adopt(AXValueCreate(kAXValueTypeCGSize, &cgSize))).has_value());
+    EXPECT_FALSE(ax.asElement(AttributeValue::retain(ax, kCFNull)).has_value());
+    EXPECT_FALSE(ax.asElement(cfString({u'x'})).has_value());
+    EXPECT_FALSE(ax.asElement(adopt(AXValueCreate(kAXValueTypeCGSize, &cgSize))).has_value());
 }
 
 TEST_F(MacAccessibilityValues, SizesComeOnlyFromSizeValues)
