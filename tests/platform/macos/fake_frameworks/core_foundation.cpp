@@ -62,7 +62,7 @@ std::optional<CFIndex> canonicalType(CFIndex type)
 
 template <class T> T read(const void* from)
 {
-    T value;
+    T value{};
     std::memcpy(&value, from, sizeof value);
     return value;
 }
