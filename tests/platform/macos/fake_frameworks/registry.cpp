@@ -21,7 +21,8 @@ struct Describer {
         if (n.storage == NumberBody::Storage::float32 || n.storage == NumberBody::Storage::float64) {
             return "CFNumber " + std::to_string(n.real);
         }
-        return "CFNumber " + (n.high == 0 || n.high == -1 ? std::to_string(static_cast<std::int64_t>(n.low)) : "wide");
+        const bool fits = (n.high == 0 && (n.low >> 63) == 0) || (n.high == -1 && (n.low >> 63) == 1);
+        return "CFNumber " + (fits ? std::to_string(static_cast<std::int64_t>(n.low)) : std::string("past 64 bits"));
     }
     std::string operator()(const BooleanBody& b) const { return b.value ? "kCFBooleanTrue" : "kCFBooleanFalse"; }
     std::string operator()(const NullBody& /*n*/) const { return "kCFNull"; }

@@ -16,7 +16,6 @@
 using Boolean = unsigned char;
 using SInt8 = signed char;
 using UInt8 = unsigned char;
-using SInt16 = short;
 using UInt16 = unsigned short;
 using UInt32 = unsigned int;
 using SInt32 = int;
