@@ -63,9 +63,10 @@ command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
 # The platform calls of every interface, by the framework that exports them.
 declare -A imports=(
   [ApplicationServices]="_AXIsProcessTrusted _AXUIElementCreateApplication _AXUIElementCopyAttributeValue
-    _AXUIElementSetAttributeValue _AXUIElementIsAttributeSettable _AXValueGetValue"
-  [CoreFoundation]="_kCFBooleanTrue _CFRetain _CFRelease _CFStringGetCharacters _CFNumberGetValue
-    _CFArrayGetValueAtIndex _CFDataGetBytePtr"
+    _AXUIElementSetAttributeValue _AXUIElementIsAttributeSettable _AXUIElementGetPid _AXUIElementGetTypeID
+    _AXValueGetValue _AXValueGetTypeID"
+  [CoreFoundation]="_kCFBooleanTrue _CFRetain _CFRelease _CFGetTypeID _CFStringGetCharacters _CFNumberGetValue
+    _CFNumberIsFloatType _CFArrayGetValueAtIndex _CFDataGetBytePtr"
   [Carbon]="_TISCopyCurrentKeyboardLayoutInputSource _TISCopyCurrentASCIICapableKeyboardLayoutInputSource
     _TISGetInputSourceProperty _kTISPropertyUnicodeKeyLayoutData _LMGetKbdType _UCKeyTranslate"
   [CoreGraphics]="_CGEventSourceCreate _CGEventCreateKeyboardEvent
@@ -94,7 +95,7 @@ for arch in "${archs[@]}"; do
   say "$arch: configuring and building in ${build#"$root"/} (log: ${log#"$root"/})"
   if ! { cmake -S "$root" -B "$build" "${generator[@]}" \
            -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/macos-$arch.cmake" -DMACOS_SDK="$sdk" \
-           -DCMAKE_BUILD_TYPE=Release -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
+           -DCMAKE_BUILD_TYPE=Release -DFOCUSPROBE_WERROR=ON \
            -DFOCUSPROBE_BUILD_TESTS=OFF -DFOCUSPROBE_BUILD_BENCHMARKS=OFF &&
          cmake --build "$build" -j "$jobs"; } >"$log" 2>&1; then
     grep -E 'error|FAILED' "$log" | head -20 >&2 || true

@@ -20,12 +20,9 @@ std::optional<platform::AttributeValue> copyValue(
 std::optional<Element> readElementAttribute(
     platform::Accessibility& ax, const Element& element, std::string_view attribute)
 {
-    // Any value at all is taken as an element, without a type test.
+    // A value of another kind (a null, a string) would go into the next request as an element.
     auto value = copyValue(ax, element, attribute);
-    if (!value) {
-        return std::nullopt;
-    }
-    return value->retainAs<platform::ElementTag>();
+    return value ? ax.asElement(*value) : std::nullopt;
 }
 
 std::optional<std::string> readStringAttribute(

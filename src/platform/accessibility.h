@@ -42,11 +42,17 @@ public:
     virtual AXError isAttributeSettable(const Element& element, std::string_view attribute, bool& settable) = 0;
 
     // Conversions of a read value. Each gives nothing when the value is not of that kind.
+    // An element, retained for the caller. A backend whose every read value of an element
+    // attribute is one of its elements keeps this default.
+    virtual std::optional<Element> asElement(const AttributeValue& value)
+    {
+        return value ? std::optional<Element>(value.retainAs<ElementTag>()) : std::nullopt;
+    }
     // Strings come as UTF-8, with an unpaired UTF-16 surrogate read as U+FFFD.
     virtual std::optional<std::string> stringValue(const AttributeValue& value) = 0;
     // Only a number that converts to a signed 64-bit integer without loss.
     virtual std::optional<std::int64_t> int64Value(const AttributeValue& value) = 0;
-    // The items of an array, each retained for the caller.
+    // The items of an array that are elements, each retained for the caller.
     virtual std::optional<std::vector<Element>> arrayElements(const AttributeValue& value) = 0;
     // AXValueGetValue with the size type; false when the value holds no size.
     virtual bool sizeValue(const AttributeValue& value, Size& size) = 0;

@@ -83,13 +83,19 @@ TEST_F(AttributeReads, NumbersWithoutALosslessIntegerAreAbsent)
     EXPECT_EQ(readValueLen(ax, element), std::nullopt);
 }
 
-TEST_F(AttributeReads, AnyValueReadAsAnElementIsTakenAsOne)
+TEST_F(AttributeReads, OnlyElementsAreReadAsElements)
 {
-    const auto element = hold(desktop.accessibility.element("e").value("AXEditableAncestor", std::string("odd")));
-    const auto ancestor = readElementAttribute(ax, element, "AXEditableAncestor");
-    ASSERT_TRUE(ancestor.has_value());
-    // Reads on it fail like on any dead element.
-    EXPECT_EQ(axRole(ax, *ancestor), std::nullopt);
+    auto parent = desktop.accessibility.element("parent");
+    const auto element = hold(desktop.accessibility.element("e")
+                                  .value("AXEditableAncestor", std::string("odd"))
+                                  .value("AXTitleUIElement", Number{4})
+                                  .value("AXParent", FakeAccessibility::ElementValue{parent.id()}));
+    // A value of another kind never reaches a request as an element.
+    EXPECT_FALSE(readElementAttribute(ax, element, "AXEditableAncestor").has_value());
+    EXPECT_FALSE(readElementAttribute(ax, element, "AXTitleUIElement").has_value());
+    const auto read = readElementAttribute(ax, element, "AXParent");
+    ASSERT_TRUE(read.has_value());
+    EXPECT_EQ(desktop.accessibility.label(read->get()), "parent");
 }
 
 TEST_F(AttributeReads, AreaIsNotRoundedOrClamped)

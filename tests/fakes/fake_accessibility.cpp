@@ -195,6 +195,14 @@ const FakeAccessibility::Object* FakeAccessibility::valueObject(const platform::
     return o.isElement ? nullptr : &o;
 }
 
+std::optional<platform::Element> FakeAccessibility::asElement(const platform::AttributeValue& value)
+{
+    if (!object(value.get()).isElement) {
+        return std::nullopt;
+    }
+    return platform::Element::retain(*this, value.get());
+}
+
 std::optional<std::string> FakeAccessibility::stringValue(const platform::AttributeValue& value)
 {
     const Object* o = valueObject(value);

@@ -96,6 +96,7 @@ public:
     platform::AXError setAttributeValueTrue(const platform::Element& element, std::string_view attribute) override;
     platform::AXError isAttributeSettable(
         const platform::Element& element, std::string_view attribute, bool& settable) override;
+    std::optional<platform::Element> asElement(const platform::AttributeValue& value) override;
     std::optional<std::string> stringValue(const platform::AttributeValue& value) override;
     std::optional<std::int64_t> int64Value(const platform::AttributeValue& value) override;
     std::optional<std::vector<platform::Element>> arrayElements(const platform::AttributeValue& value) override;

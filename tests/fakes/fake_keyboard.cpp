@@ -161,6 +161,37 @@ std::string ukrainianVAbove127()
     return withKey(ukrainian(), 160, "v", "v");
 }
 
+platform::OSStatus translate(std::string_view layout, std::uint16_t virtualKeyCode, std::uint16_t keyAction,
+    std::uint32_t modifierKeyState, std::uint32_t keyTranslateOptions, std::uint32_t& deadKeyState,
+    std::size_t maxStringLength, std::size_t& actualStringLength, char16_t* unicodeString)
+{
+    Product product;
+    if (keyAction == keyActionDown) {
+        product = lookUp(layout, virtualKeyCode, (modifierKeyState & commandModifier) != 0);
+    }
+    std::u16string typed;
+    if (product.kind == Product::Kind::dead && (keyTranslateOptions & noDeadKeysOption) == 0) {
+        // A dead key types nothing and waits for the next key; a second one lets the first out.
+        if (deadKeyState != 0) {
+            typed += static_cast<char16_t>(deadKeyState);
+        }
+        deadKeyState = product.units.empty() ? 0 : product.units.front();
+    } else {
+        // A pending accent that does not combine comes out in front of what the key types.
+        if (deadKeyState != 0 && keyAction == keyActionDown) {
+            typed += static_cast<char16_t>(deadKeyState);
+            deadKeyState = 0;
+        }
+        typed += product.units;
+    }
+    actualStringLength = std::min(typed.size(), maxStringLength);
+    std::copy_n(typed.begin(), actualStringLength, unicodeString);
+    if (product.kind == Product::Kind::fails) {
+        return paramErr;
+    }
+    return typed.size() > maxStringLength ? outputBufferTooSmall : 0;
+}
+
 } // namespace layouts
 
 long FakeKeyboard::liveReferences() const
@@ -239,32 +270,8 @@ platform::OSStatus FakeKeyboard::translateKey(const std::byte* layoutData, std::
         return paramErr;
     }
     staleUses_ += layout->references > 0 ? 0 : 1;
-
-    Product product;
-    if (keyAction == keyActionDown) {
-        product = lookUp(*layout->source.layoutData, virtualKeyCode, (modifierKeyState & commandModifier) != 0);
-    }
-    std::u16string typed;
-    if (product.kind == Product::Kind::dead && (keyTranslateOptions & noDeadKeysOption) == 0) {
-        // A dead key types nothing and waits for the next key; a second one lets the first out.
-        if (deadKeyState != 0) {
-            typed += static_cast<char16_t>(deadKeyState);
-        }
-        deadKeyState = product.units.empty() ? 0 : product.units.front();
-    } else {
-        // A pending accent that does not combine comes out in front of what the key types.
-        if (deadKeyState != 0 && keyAction == keyActionDown) {
-            typed += static_cast<char16_t>(deadKeyState);
-            deadKeyState = 0;
-        }
-        typed += product.units;
-    }
-    actualStringLength = std::min(typed.size(), maxStringLength);
-    std::copy_n(typed.begin(), actualStringLength, unicodeString);
-    if (product.kind == Product::Kind::fails) {
-        return paramErr;
-    }
-    return typed.size() > maxStringLength ? outputBufferTooSmall : 0;
+    return layouts::translate(*layout->source.layoutData, virtualKeyCode, keyAction, modifierKeyState,
+        keyTranslateOptions, deadKeyState, maxStringLength, actualStringLength, unicodeString);
 }
 
 void FakeKeyboard::retain(platform::RawRef ref)

@@ -37,6 +37,12 @@ std::string dvorakVWithMark(); // key code 47 types "v" and a combining mark und
 std::string dvorakTwoVKeys(); // key codes 40 and 47 both type "v" under Command
 std::string ukrainianVAbove127(); // the only "v" is on key code 160
 
+// UCKeyTranslate over layout text, argument for argument: what the key types given the dead-key
+// state, and status 0, paramErr (-50) or kUCOutputBufferTooSmall.
+platform::OSStatus translate(std::string_view layout, std::uint16_t virtualKeyCode, std::uint16_t keyAction,
+    std::uint32_t modifierKeyState, std::uint32_t keyTranslateOptions, std::uint32_t& deadKeyState,
+    std::size_t maxStringLength, std::size_t& actualStringLength, char16_t* unicodeString);
+
 } // namespace layouts
 
 // Keyboard layouts of the fake desktop. Starts with no input sources at all.

@@ -107,7 +107,14 @@ private:
     }
     [[nodiscard]] static std::string name(platform::RawRef ref)
     {
-        return ref == nullptr ? "none" : "#" + std::to_string(static_cast<const Object*>(ref)->id);
+        if (ref == nullptr) {
+            return "none";
+        }
+        // Appended rather than "#" + ...: GCC 12 at -O2 warns about that with -Wrestrict (a false
+        // positive).
+        std::string out = "#";
+        out += std::to_string(static_cast<const Object*>(ref)->id);
+        return out;
     }
 
     CallLog& log_;

@@ -99,7 +99,8 @@ struct Outcome {
     std::int64_t visited;
     bool timedOut;
     bool editable;
-    std::string stage;
+    // Not a std::string: GCC 12 at -O2 takes the case table's temporaries for uninitialized strings.
+    const char* stage;
 };
 
 struct FlowCase {

@@ -108,7 +108,7 @@ MessagePtr DBusConnection::call(const MessagePtr& message)
         return adoptMessage(nullptr);
     }
     sd_bus_message* reply = nullptr;
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{}; // SD_BUS_ERROR_NULL, without its C99 compound literal (clang -Wpedantic)
     const int result = sd_bus_call(bus_, message.get(), callTimeoutMicroseconds, &error, &reply);
     noteTimeout(message.get(),
         result == -ETIMEDOUT || sd_bus_error_has_name(&error, SD_BUS_ERROR_NO_REPLY) != 0

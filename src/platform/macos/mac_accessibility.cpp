@@ -18,7 +18,9 @@ bool hasType(CFTypeRef value, CFTypeID type)
 }
 
 // The 128-bit integer type CFNumber uses for values past the signed 64-bit range (unsigned 64-bit
-// values among them). CFNumberGetType reports it, but the public header stops at kCFNumberMaxType.
+// values among them); the public header stops at kCFNumberMaxType. CFNumberGetType reports it as
+// kCFNumberSInt64Type, and reading such a number as kCFNumberSInt64Type keeps the low half and
+// reports success, so only a read through this type can tell that a value does not fit.
 constexpr CFNumberType cfNumberSInt128Type = static_cast<CFNumberType>(17);
 struct CFSInt128 {
     std::int64_t high;
@@ -26,6 +28,20 @@ struct CFSInt128 {
 };
 
 } // namespace
+
+template <class Call> AXError MacAccessibility::ask(const Element& element, Call call)
+{
+    pid_t pid = 0;
+    const bool known = AXUIElementGetPid(axElement(element), &pid) == kAXErrorSuccess;
+    if (known && unresponsivePids_.contains(pid)) {
+        return kAXErrorCannotComplete;
+    }
+    const AXError error = call();
+    if (known && error == kAXErrorCannotComplete) {
+        unresponsivePids_.insert(pid);
+    }
+    return error;
+}
 
 bool MacAccessibility::isProcessTrusted()
 {
@@ -44,7 +60,8 @@ AXError MacAccessibility::copyAttributeValue(const Element& element, std::string
         return kAXErrorIllegalArgument;
     }
     CFTypeRef raw = nullptr;
-    const AXError error = AXUIElementCopyAttributeValue(axElement(element), name.get(), &raw);
+    const AXError error
+        = ask(element, [&] { return AXUIElementCopyAttributeValue(axElement(element), name.get(), &raw); });
     // Adopted on every path, so a value that comes with an error is still released once.
     auto copied = AttributeValue::adopt(*this, raw);
     if (error == kAXErrorSuccess) {
@@ -59,7 +76,7 @@ AXError MacAccessibility::setAttributeValueTrue(const Element& element, std::str
     if (!element || !name) {
         return kAXErrorIllegalArgument;
     }
-    return AXUIElementSetAttributeValue(axElement(element), name.get(), kCFBooleanTrue);
+    return ask(element, [&] { return AXUIElementSetAttributeValue(axElement(element), name.get(), kCFBooleanTrue); });
 }
 
 AXError MacAccessibility::isAttributeSettable(const Element& element, std::string_view attribute, bool& settable)
@@ -70,9 +87,19 @@ AXError MacAccessibility::isAttributeSettable(const Element& element, std::strin
         return kAXErrorIllegalArgument;
     }
     Boolean flag = false;
-    const AXError error = AXUIElementIsAttributeSettable(axElement(element), name.get(), &flag);
+    const AXError error
+        = ask(element, [&] { return AXUIElementIsAttributeSettable(axElement(element), name.get(), &flag); });
     settable = flag != 0;
     return error;
+}
+
+std::optional<Element> MacAccessibility::asElement(const AttributeValue& value)
+{
+    // Anything else (kCFNull, a string, an AXValue) would be sent to the next request as an element.
+    if (!hasType(value.get(), AXUIElementGetTypeID())) {
+        return std::nullopt;
+    }
+    return Element::retain(*this, value.get());
 }
 
 std::optional<std::string> MacAccessibility::stringValue(const AttributeValue& value)
@@ -96,20 +123,12 @@ std::optional<std::int64_t> MacAccessibility::int64Value(const AttributeValue& v
         }
         return int64FromDouble(real);
     }
-    if (CFNumberGetType(number) == cfNumberSInt128Type) {
-        CFSInt128 wide{0, 0};
-        if (!CFNumberGetValue(number, cfNumberSInt128Type, &wide)) {
-            return std::nullopt;
-        }
-        return int64FromInt128(wide.high, wide.low);
-    }
-    // Every other integer type CFNumber stores fits in 64 signed bits; the result still reports
-    // any loss.
-    SInt64 integer = 0;
-    if (!CFNumberGetValue(number, kCFNumberSInt64Type, &integer)) {
+    // Every integer, whatever CFNumber stores it as, reads without loss as the 128-bit type.
+    CFSInt128 wide{0, 0};
+    if (!CFNumberGetValue(number, cfNumberSInt128Type, &wide)) {
         return std::nullopt;
     }
-    return integer;
+    return int64FromInt128(wide.high, wide.low);
 }
 
 std::optional<std::vector<Element>> MacAccessibility::arrayElements(const AttributeValue& value)
@@ -122,7 +141,11 @@ std::optional<std::vector<Element>> MacAccessibility::arrayElements(const Attrib
     std::vector<Element> elements;
     elements.reserve(static_cast<std::size_t>(count));
     for (CFIndex i = 0; i < count; ++i) {
-        elements.push_back(Element::retain(*this, CFArrayGetValueAtIndex(array, i)));
+        // The array owns its items (the Get rule): each holder takes its own reference.
+        const CFTypeRef item = CFArrayGetValueAtIndex(array, i);
+        if (hasType(item, AXUIElementGetTypeID())) {
+            elements.push_back(Element::retain(*this, item));
+        }
     }
     return elements;
 }

@@ -52,6 +52,9 @@ public:
 
 private:
     std::atomic<bool> terminating_{false};
+    // The standard-input NSFileHandle whose readability handler is set: held for the life of the
+    // loop, since nothing else is documented to keep it.
+    CFRef<CFTypeRef> standardInput_;
 };
 
 } // namespace focusprobe::platform::macos

@@ -64,7 +64,9 @@ void MacEventLoop::runAfter(double delaySeconds, std::function<void()> step)
 void MacEventLoop::setStandardInputReadabilityHandler(std::function<void(StandardInput&)> handler)
 {
     std::atomic<bool>* terminating = &terminating_;
-    [NSFileHandle fileHandleWithStandardInput].readabilityHandler = ^(NSFileHandle* handle) {
+    NSFileHandle* standardInput = [NSFileHandle fileHandleWithStandardInput];
+    standardInput_ = CFRef<CFTypeRef>::adopt(CFBridgingRetain(standardInput));
+    standardInput.readabilityHandler = ^(NSFileHandle* handle) {
         // End of file stays readable; once the exit is on its way, stop being called for it.
         if (terminating->load()) {
             handle.readabilityHandler = nil;

@@ -79,21 +79,41 @@ TEST_F(MacAccessibilityValues, StringsAreUtf8WithLoneSurrogatesReplaced)
 
 TEST_F(MacAccessibilityValues, ArrayItemsAreRetainedByTheirNewHolders)
 {
-    // A mutable object: constant and tagged-pointer strings keep no real retain count.
-    const AttributeValue held = adopt(CFDataCreateMutable(kCFAllocatorDefault, 0));
+    // An element of a process nobody runs: a plain CF object with a real retain count.
+    const AttributeValue held = adopt(AXUIElementCreateApplication(std::numeric_limits<pid_t>::max()));
     const CFTypeRef item = held.get();
-    CFTypeRef items[] = {item, item};
-    const AttributeValue array = adopt(CFArrayCreate(kCFAllocatorDefault, items, 2, &kCFTypeArrayCallBacks));
+    const AttributeValue text = cfString({u'x'});
+    CFTypeRef items[] = {item, text.get(), kCFNull, item};
+    const AttributeValue array = adopt(CFArrayCreate(kCFAllocatorDefault, items, 4, &kCFTypeArrayCallBacks));
     const CFIndex before = CFGetRetainCount(item);
     {
+        // Items that are not elements are left out.
         const auto elements = ax.arrayElements(array);
         ASSERT_TRUE(elements.has_value());
         ASSERT_EQ(elements->size(), 2U);
         EXPECT_EQ((*elements)[0].get(), item);
+        EXPECT_EQ((*elements)[1].get(), item);
         EXPECT_EQ(CFGetRetainCount(item), before + 2);
     }
     EXPECT_EQ(CFGetRetainCount(item), before);
     EXPECT_EQ(ax.arrayElements(cfString({u'x'})), std::nullopt);
+}
+
+TEST_F(MacAccessibilityValues, OnlyElementsAreElements)
+{
+    const AttributeValue element = adopt(AXUIElementCreateApplication(std::numeric_limits<pid_t>::max()));
+    const CFIndex before = CFGetRetainCount(element.get());
+    {
+        const auto taken = ax.asElement(element);
+        ASSERT_TRUE(taken.has_value());
+        EXPECT_EQ(taken->get(), element.get());
+        EXPECT_EQ(CFGetRetainCount(element.get()), before + 1);
+    }
+    EXPECT_EQ(CFGetRetainCount(element.get()), before);
+    const CGSize cgSize = CGSizeMake(1.0, 1.0);
+    EXPECT_FALSE(ax.asElement(AttributeValue::retain(ax, kCFNull)).has_value());
+    EXPECT_FALSE(ax.asElement(cfString({u'x'})).has_value());
+    EXPECT_FALSE(ax.asElement(adopt(AXValueCreate(kAXValueTypeCGSize, &cgSize))).has_value());
 }
 
 TEST_F(MacAccessibilityValues, SizesComeOnlyFromSizeValues)
