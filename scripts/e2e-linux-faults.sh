@@ -12,8 +12,10 @@
 # again by process id.
 #
 # Usage: scripts/e2e-linux-faults.sh [path/to/focusprobe]
-#   FOCUSPROBE_DISPLAY_NUMBER=N uses displays :N and :N+1 (else free ones at random).
+#   FOCUSPROBE_DISPLAY_NUMBER=N uses displays :N and :N+1 (else free ones at random);
+#   E2E_FAULTS="tabbed cycle ..." runs only those sections (names as printed after "---").
 set -u
+shopt -s extglob
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BIN=${1:-${FOCUSPROBE_BIN:-$ROOT/build/debug/src/focusprobe}}
@@ -78,7 +80,8 @@ shown() { # file: its bytes, escaped and cut, for a report line
 
 # judge NAME KIND EXPECTED STATUS [SECONDS]: KIND "exact" compares stdout with EXPECTED plus a line
 # feed (EXPECTED empty: no bytes at all); "json" wants one line, valid JSON, matching the
-# extended regex EXPECTED; "lines" compares stdout with EXPECTED as given.
+# extended regex EXPECTED; "lines" compares stdout with EXPECTED as given; "python" wants the
+# Python expression EXPECTED to hold for out, the bytes of stdout (with re at hand).
 judge() {
     local name=$1 kind=$2 expected=$3 want_status=$4 seconds=${5:-$BOUND}
     local problems=() line
@@ -102,6 +105,10 @@ judge() {
         elif ! [[ $line =~ $expected ]]; then
             problems+=("stdout does not match")
         fi
+        ;;
+    python)
+        "$PYTHON" -c 'import re, sys; out = sys.stdin.buffer.read(); sys.exit(0 if eval(sys.argv[1]) else 1)' \
+            "$expected" <"$WORK/out" 2>/dev/null || problems+=("stdout does not satisfy the expression")
         ;;
     esac
     [[ $STATUS == "$want_status" ]] || problems+=("exit status $STATUS, expected $want_status")
@@ -139,8 +146,7 @@ start_session || exit 1
 echo "e2e-linux-faults: display $DISPLAY, binary $BIN"
 
 activate() { # window
-    local attempt
-    for attempt in 1 2 3 4 5; do
+    for _ in 1 2 3 4 5; do
         ensure_window_manager
         xdotool windowactivate --sync "$1" >/dev/null 2>&1
         [[ $(xdotool getactivewindow 2>/dev/null) == "$1" ]] && return 0
@@ -168,7 +174,7 @@ start_app() {
     shift 2
     "$@" >"$log" 2>"$log.err" &
     local pid=$!
-    PIDS+=($pid)
+    PIDS+=("$pid")
     if ! wait_for 30 grep -q '^ready' "$log"; then
         echo "e2e-linux-faults: $* did not start: $(tail -n 3 "$log.err")" >&2
         return 1
@@ -183,73 +189,89 @@ stop_app() { # pid
     wait "$1" 2>/dev/null
 }
 
+section() { # name description
+    [[ -n ${E2E_FAULTS:-} && " $E2E_FAULTS " != *" $1 "* ]] && return 1
+    echo "--- $1: $2"
+}
+
 # --- A tabbed window ----------------------------------------------------------------------------------
 
-echo "--- a tabbed GTK window"
-start_app TABBED "$WORK/tabbed.log" "$PYTHON" "$ROOT/tests/e2e/tabbed_app.py" || exit 1
-activate "$TABBED_WINDOW"
-sleep 0.3
-TABBED_JSON='^\{"bundleId":"org\.focusprobe\.TabbedTest","appName":"focusprobe-tabbed-test",'
-run $BOUND "$BIN" rescue
-judge "rescue from a button lands in the composer of the current tab" json \
-    "$TABBED_JSON"'"editable":true,"stage":"role","valueLen":12,"rescued":true,"candidates":[1-9][0-9]*,"visited":[1-9][0-9]*,"timedOut":false\}$' 0
-sleep 0.3
-focus=$(grep '^focus' "$WORK/tabbed.log" | tail -n 1)
-[[ $focus == "focus composer" ]] && note_pass "the composer of the current tab holds the focus" \
-    || note_failure "the composer of the current tab holds the focus" "the window's last focus change: '$focus'"
+if [[ -z ${E2E_FAULTS:-} || " $E2E_FAULTS " == *" "@(tabbed|bus|xmid)" "* ]]; then
+    start_app TABBED "$WORK/tabbed.log" "$PYTHON" "$ROOT/tests/e2e/tabbed_app.py" || exit 1
+fi
+
+if section tabbed "a tabbed GTK window"; then
+    activate "$TABBED_WINDOW"
+    sleep 0.3
+    TABBED_JSON='^\{"bundleId":"org\.focusprobe\.TabbedTest","appName":"focusprobe-tabbed-test",'
+    run $BOUND "$BIN" rescue
+    judge "rescue from a button lands in the composer of the current tab" json \
+        "$TABBED_JSON"'"editable":true,"stage":"role","valueLen":12,"rescued":true,"candidates":[1-9][0-9]*,"visited":[1-9][0-9]*,"timedOut":false\}$' 0
+    sleep 0.3
+    focus=$(grep '^focus' "$WORK/tabbed.log" | tail -n 1)
+    if [[ $focus == "focus composer" ]]; then
+        note_pass "the composer of the current tab holds the focus"
+    else
+        note_failure "the composer of the current tab holds the focus" "the window's last focus change: '$focus'"
+    fi
+fi
 
 # --- A stopped accessibility bus ------------------------------------------------------------------
 
-echo "--- a stopped accessibility bus"
-# The bus daemon tells its own process id.
-A11Y_DAEMON=$(busctl --address="$A11Y" call org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus \
-    GetConnectionUnixProcessID s org.freedesktop.DBus 2>/dev/null | awk '{print $2}')
-if [[ -z $A11Y_DAEMON ]]; then
-    note_failure "the accessibility bus daemon is found" "no dbus-daemon with the accessibility configuration"
-else
-    activate "$TABBED_WINDOW"
-    stop_process "$A11Y_DAEMON"
-    run $BOUND "$BIN" info
-    judge "info with the accessibility bus stopped" exact \
-        '{"bundleId":"org.focusprobe.TabbedTest","appName":"focusprobe-tabbed-test","editable":false,"stage":"no_focused_element","valueLen":null}' 0
-    run $BOUND "$BIN" paste
-    judge "paste with the accessibility bus stopped" exact "untrusted" 0
-    resume_process "$A11Y_DAEMON"
+if section bus "a stopped accessibility bus"; then
+    # The bus daemon tells its own process id.
+    A11Y_DAEMON=$(busctl --address="$A11Y" call org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus \
+        GetConnectionUnixProcessID s org.freedesktop.DBus 2>/dev/null | awk '{print $2}')
+    if [[ -z $A11Y_DAEMON ]]; then
+        note_failure "the accessibility bus daemon is found" "no dbus-daemon with the accessibility configuration"
+    else
+        activate "$TABBED_WINDOW"
+        stop_process "$A11Y_DAEMON"
+        run $BOUND "$BIN" info
+        judge "info with the accessibility bus stopped" exact \
+            '{"bundleId":"org.focusprobe.TabbedTest","appName":"focusprobe-tabbed-test","editable":false,"stage":"no_focused_element","valueLen":null}' 0
+        run $BOUND "$BIN" paste
+        judge "paste with the accessibility bus stopped" exact "untrusted" 0
+        resume_process "$A11Y_DAEMON"
+    fi
 fi
 
 # --- The X server stopped in the middle of a command ----------------------------------------------
 
-echo "--- an X server stopped during rescue"
-activate "$TABBED_WINDOW"
-"$TIME" -f '%e %M' -o "$WORK/time" timeout -k 1 $BOUND "$BIN" rescue >"$WORK/out" 2>"$WORK/err" &
-RESCUE=$!
-sleep 0.12
-stop_process "$XVFB_PID"
-wait "$RESCUE"
-STATUS=$?
-resume_process "$XVFB_PID"
-read -r ELAPSED PEAK < <(tail -n 1 "$WORK/time")
-judge "rescue with the X server stopped during its walk gives one line" json \
-    '^\{"bundleId":"[^"]*","appName":"[^"]*","editable":(true|false),"stage":"[a-z_]+","valueLen":(null|[0-9]+),"rescued":(true|false),"candidates":[0-9]+,"visited":[0-9]+,"timedOut":(true|false)\}$' 0
-stop_app "$TABBED_PID"
+if section xmid "an X server stopped during rescue"; then
+    activate "$TABBED_WINDOW"
+    "$TIME" -f '%e %M' -o "$WORK/time" timeout -k 1 $BOUND "$BIN" rescue >"$WORK/out" 2>"$WORK/err" &
+    RESCUE=$!
+    sleep 0.12
+    stop_process "$XVFB_PID"
+    wait "$RESCUE"
+    STATUS=$?
+    resume_process "$XVFB_PID"
+    read -r ELAPSED PEAK < <(tail -n 1 "$WORK/time")
+    judge "rescue with the X server stopped during its walk gives one line" json \
+        '^\{"bundleId":"[^"]*","appName":"[^"]*","editable":(true|false),"stage":"[a-z_]+","valueLen":(null|[0-9]+),"rescued":(true|false),"candidates":[0-9]+,"visited":[0-9]+,"timedOut":(true|false)\}$' 0
+fi
+[[ -n ${TABBED_PID:-} ]] && stop_app "$TABBED_PID"
 
 # --- The hostile application --------------------------------------------------------------------
 
-start_app BYSTANDER "$WORK/bystander.log" "$PYTHON" "$ROOT/tests/e2e/bystander_app.py" || exit 1
+if [[ -z ${E2E_FAULTS:-} || " $E2E_FAULTS " == *" "@(desktop|foreign|mix)" "* ]]; then
+    start_app BYSTANDER "$WORK/bystander.log" "$PYTHON" "$ROOT/tests/e2e/bystander_app.py" || exit 1
+fi
 
 HOSTILE_JSON='^\{"bundleId":"org\.focusprobe\.Hostile","appName":"focusprobe-hostile",'
 EDITABLE_PANEL='"editable":true,"stage":"(editable_ancestor|settable_value)","valueLen":7'
 RESCUED='"rescued":true,"candidates":[1-9][0-9]*,"visited":[1-9][0-9]*,"timedOut":(true|false)\}$'
 
 hostile() { # scenario
-    echo "--- hostile application: $1"
+    section "$1" "the hostile application" || return 1
     if ! start_app HOSTILE "$WORK/hostile-$1.log" "$PYTHON" "$ROOT/tests/e2e/hostile_app.py" --scenario "$1" \
-        --foreign-pid "$BYSTANDER_PID"; then
+        --foreign-pid "${BYSTANDER_PID:-0}"; then
         note_failure "hostile application: $1" "it did not start"
         return 1
     fi
     activate "$HOSTILE_WINDOW"
-    BYSTANDER_LINES=$(wc -l <"$WORK/bystander.log")
+    BYSTANDER_LINES=$(wc -l 2>/dev/null <"$WORK/bystander.log" || echo 0)
 }
 
 # Nothing may reach into the other application: no focus change, no raised window.
@@ -328,6 +350,26 @@ if hostile errors; then
     run $BOUND "$BIN" rescue
     judge "rescue on an application refusing every call" exact \
         '{"bundleId":"org.focusprobe.Hostile","appName":"focusprobe-hostile","editable":false,"stage":"no_focused_element","valueLen":null,"rescued":false,"candidates":0,"visited":0,"timedOut":false}' 0
+
+    # Window properties are the application's to write too. A host may signal the pid it reads,
+    # so nothing outside 1 to 2^31-1 may come out as one.
+    for pid in 0 2147483648 4294967295; do
+        xprop -id "$HOSTILE_WINDOW" -f _NET_WM_PID 32c -set _NET_WM_PID "$pid"
+        run $BOUND "$BIN" frontmost
+        judge "frontmost with _NET_WM_PID $pid prints no such pid" python \
+            'out == b"" or ((m := re.fullmatch(rb"[^\n]*\|([1-9][0-9]{0,9})\n", out)) is not None and int(m[1]) < 2**31)' 0
+    done
+    xprop -id "$HOSTILE_WINDOW" -f _NET_WM_PID 32c -set _NET_WM_PID "$HOSTILE_PID"
+    # An identifier longer than any read cuts only between characters.
+    long=$(printf 'a%.0s' $(seq 16383))
+    xprop -id "$HOSTILE_WINDOW" -f _GTK_APPLICATION_ID 8u -set _GTK_APPLICATION_ID "$long"$'\xc3\xa9'
+    run $BOUND "$BIN" frontmost
+    judge "frontmost cuts a long identifier between characters" python \
+        'out in (b"focusprobe-hostile|" + b"a" * 16383 + tail + b"|'"$HOSTILE_PID"'\n" for tail in (b"", "\u00e9".encode()))' 0
+    xprop -id "$HOSTILE_WINDOW" -f _GTK_APPLICATION_ID 8u -set _GTK_APPLICATION_ID ""
+    run $BOUND "$BIN" frontmost
+    judge "frontmost takes an empty identifier as none" exact \
+        "focusprobe-hostile|org.focusprobe.Hostile|$HOSTILE_PID" 0
     stop_app "$HOSTILE_PID"
 fi
 
@@ -359,48 +401,54 @@ fi
 
 # --- modtap -------------------------------------------------------------------------------------------
 
-echo "--- modtap"
-# Closed for the binary alone: time(1) would take descriptor 0 for its own report.
-run $BOUND sh -c 'exec "$0" modtap <&-' "$BIN"
-judge "modtap with standard input closed ends" exact "ready" 0
+if section stdin "modtap without standard input"; then
+    # Closed for the binary alone: time(1) would take descriptor 0 for its own report.
+    # shellcheck disable=SC2016 # $0 is the binary, given to sh
+    run $BOUND sh -c 'exec "$0" modtap <&-' "$BIN"
+    judge "modtap with standard input closed ends" exact "ready" 0
+fi
 
 # The X server faults get a bare server of their own, so the desktop above is left alone.
-BARE=$(free_display_number 1) || exit 1
-Xvfb ":$BARE" -screen 0 800x600x24 -nolisten tcp >"$WORK/bare-xvfb.log" 2>&1 &
-BARE_PID=$!
-PIDS+=($BARE_PID)
-wait_for 10 xprop -root -display ":$BARE" || { echo "e2e-linux-faults: the bare X server did not start" >&2; exit 1; }
+start_bare_server() {
+    BARE=$(free_display_number 1) || return 1
+    Xvfb ":$BARE" -screen 0 800x600x24 -nolisten tcp >"$WORK/bare-xvfb.log" 2>&1 &
+    BARE_PID=$!
+    PIDS+=("$BARE_PID")
+    wait_for 10 xprop -root -display ":$BARE" || { echo "e2e-linux-faults: the bare X server did not start" >&2; return 1; }
+}
 
-echo "--- a stopped X server"
-stop_process "$BARE_PID"
-run $BOUND env DISPLAY=":$BARE" "$BIN" info
-judge "info with the X server stopped" exact \
-    '{"bundleId":"unknown","appName":"unknown","editable":false,"stage":"no_frontmost","valueLen":null}' 0
-run $BOUND env DISPLAY=":$BARE" "$BIN" frontmost
-judge "frontmost with the X server stopped" exact "" 0
-resume_process "$BARE_PID"
-
-echo "--- an X server killed under modtap"
-mkfifo "$WORK/modtap.in"
-DISPLAY=":$BARE" "$TIME" -f '%e %M' -o "$WORK/time" timeout -k 1 30 "$BIN" modtap <"$WORK/modtap.in" \
-    >"$WORK/out" 2>"$WORK/err" &
-MODTAP=$!
-PIDS+=($MODTAP)
-exec 8>"$WORK/modtap.in"
-if wait_for 5 grep -q ready "$WORK/out"; then
-    sleep 0.3
-    kill -TERM "$BARE_PID"
-    killed_at=$(date +%s.%N)
-    wait "$MODTAP"
-    STATUS=$?
-    wait "$BARE_PID" 2>/dev/null
-    ELAPSED=$(awk -v a="$killed_at" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }')
-    read -r _ PEAK < <(tail -n 1 "$WORK/time")
-    judge "modtap ends with error when the X server dies" lines $'ready\nerror\n' 1
-else
-    note_failure "modtap ends with error when the X server dies" "no ready line: $(shown "$WORK/out")"
+if section xstop "a stopped X server" && start_bare_server; then
+    stop_process "$BARE_PID"
+    run $BOUND env DISPLAY=":$BARE" "$BIN" info
+    judge "info with the X server stopped" exact \
+        '{"bundleId":"unknown","appName":"unknown","editable":false,"stage":"no_frontmost","valueLen":null}' 0
+    run $BOUND env DISPLAY=":$BARE" "$BIN" frontmost
+    judge "frontmost with the X server stopped" exact "" 0
+    resume_process "$BARE_PID"
 fi
-exec 8>&-
+
+if section xkill "an X server killed under modtap" && { [[ -n ${BARE_PID:-} ]] || start_bare_server; }; then
+    mkfifo "$WORK/modtap.in"
+    DISPLAY=":$BARE" "$TIME" -f '%e %M' -o "$WORK/time" timeout -k 1 30 "$BIN" modtap <"$WORK/modtap.in" \
+        >"$WORK/out" 2>"$WORK/err" &
+    MODTAP=$!
+    PIDS+=("$MODTAP")
+    exec 8>"$WORK/modtap.in"
+    if wait_for 5 grep -q ready "$WORK/out"; then
+        sleep 0.3
+        kill -TERM "$BARE_PID"
+        killed_at=$(date +%s.%N)
+        wait "$MODTAP"
+        STATUS=$?
+        wait "$BARE_PID" 2>/dev/null
+        ELAPSED=$(awk -v a="$killed_at" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }')
+        read -r _ PEAK < <(tail -n 1 "$WORK/time")
+        judge "modtap ends with error when the X server dies" lines $'ready\nerror\n' 1
+    else
+        note_failure "modtap ends with error when the X server dies" "no ready line: $(shown "$WORK/out")"
+    fi
+    exec 8>&-
+fi
 
 echo "$passed passed, $failed failed ($((SECONDS - SUITE_START)) s)"
 ((failed == 0)) || printf 'failed: %s\n' "${failures[@]}"

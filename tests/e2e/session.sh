@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # A private desktop session for the end-to-end checks and the measurements: Xvfb on a display
 # number of its own, a session bus (which brings up the accessibility bus) and openbox. Sourced;
 # every process it starts is recorded in PIDS and stopped by process id on exit.
@@ -57,7 +58,7 @@ free_display_number() { # [offset]
 
 start_session() {
     local number
-    number=$(free_display_number) || return 1
+    number=$(free_display_number 0) || return 1
     export DISPLAY=:$number
     export HOME=$WORK/home XDG_RUNTIME_DIR=$WORK/run XDG_CONFIG_HOME=$WORK/home/.config XDG_CACHE_HOME=$WORK/home/.cache
     mkdir -p "$HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
@@ -65,12 +66,12 @@ start_session() {
 
     Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
     XVFB_PID=$!
-    PIDS+=($XVFB_PID)
+    PIDS+=("$XVFB_PID")
     wait_for 10 xprop -root -display "$DISPLAY" || { echo "desktop session: Xvfb did not start" >&2; return 1; }
 
     dbus-daemon --session --nofork --print-address=3 3>"$WORK/bus-address" >/dev/null 2>&1 &
     SESSION_BUS_PID=$!
-    PIDS+=($SESSION_BUS_PID)
+    PIDS+=("$SESSION_BUS_PID")
     wait_for 5 test -s "$WORK/bus-address" || { echo "desktop session: no session bus" >&2; return 1; }
     DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$WORK/bus-address")
     export DBUS_SESSION_BUS_ADDRESS
@@ -85,15 +86,14 @@ start_session() {
 
 # openbox now and then fails to open a display that answers everyone else; start it again then.
 ensure_window_manager() {
-    local attempt
-    for attempt in 1 2 3; do
+    for _ in 1 2 3; do
         if [[ -n $WM_PID ]] && kill -0 "$WM_PID" 2>/dev/null; then
             return 0
         fi
         [[ -n $WM_PID ]] && echo "desktop session: openbox exited ($(tail -n 1 "$WORK/openbox.log")); starting it again" >&2
         openbox --sm-disable >>"$WORK/openbox.log" 2>&1 &
         WM_PID=$!
-        PIDS+=($WM_PID)
+        PIDS+=("$WM_PID")
         wait_for 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window'
         sleep 0.5
     done
