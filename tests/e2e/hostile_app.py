@@ -28,6 +28,7 @@ import random
 import struct
 import sys
 import threading
+import warnings
 
 os.environ["NO_AT_BRIDGE"] = "1"  # the tree below is the only one this process offers
 
@@ -211,6 +212,8 @@ class HostileTree:
         raise Failure("no such object")
 
     def resolve(self, reference):
+        """The reference with the other application's bus name filled in; None while it is not
+        listed."""
         if reference[0] != "foreign":
             return reference
         if self.bystander is None:
@@ -218,7 +221,7 @@ class HostileTree:
                                              Gio.DBusCallFlags.NONE, 5000, None).unpack()[0]
             others = [bus for bus, _ in apps if bus != self.me and self.pid_of(bus) == self.foreign_pid]
             if not others:
-                raise Failure("no other application")
+                return None
             self.bystander = others[0]
         return (self.bystander, reference[1])
 
@@ -230,7 +233,7 @@ class HostileTree:
     def children(self, path, node):
         if node.child_count is not None:
             return None
-        return [self.resolve(child) for child in node.children]
+        return [child for child in map(self.resolve, node.children) if child is not None]
 
     def states(self, path, node):
         states = set(node.states)
@@ -274,7 +277,7 @@ class HostileTree:
             if name == "Description":
                 return GLib.Variant("s", "")
             if name == "Parent":
-                return GLib.Variant("(so)", self.resolve(node.parent) if node.parent else ("", "/org/a11y/atspi/null"))
+                return GLib.Variant("(so)", node.parent or ("", "/org/a11y/atspi/null"))
             if name == "ChildCount":
                 count = node.child_count if node.child_count is not None else len(node.children)
                 return GLib.Variant("i", count)
@@ -284,6 +287,8 @@ class HostileTree:
             if name == "CaretOffset":
                 return GLib.Variant("i", 0)
         if interface == ATSPI + "Application" and path == ROOT:
+            if name == "Id":
+                return GLib.Variant("i", 1)
             return GLib.Variant("s", {"ToolkitName": "hostile", "Version": "1", "AtspiVersion": "2.1"}.get(name, ""))
         raise Failure("no such property")
 
@@ -428,7 +433,9 @@ def main():
     threading.Thread(target=serve, args=(tree, calls), daemon=True).start()
 
     window = Gtk.Window(title="focusprobe hostile window")
-    window.set_wmclass("focusprobe-hostile", "org.focusprobe.Hostile")
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)  # the one way to name the class
+        window.set_wmclass("focusprobe-hostile", "org.focusprobe.Hostile")
     window.set_default_size(600, 400)
     window.connect("destroy", Gtk.main_quit)
     window.show_all()
