@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # End-to-end checks of the X11 + AT-SPI backend on a hostile or broken desktop: a hostile
 # accessible application of our own (tests/e2e/hostile_app.py: parent cycles, endless parent
-# chains, a million claimed children, references to the desktop and to another application,
-# slow answers one at a time, error replies, floods of unsolicited signals, a name with a line
-# break, and all of it mixed), a tabbed GTK window, and a stopped accessibility bus, a stopped X
-# server and an X server killed under modtap.
+# chains, a million claimed children, references to the desktop and to another application's
+# root, late answers one at a time, error replies, floods of unsolicited signals, a name with a
+# line break, window properties out of range, and all of it mixed), a tabbed GTK window, a
+# stopped accessibility bus, an X server stopped before and during a command or killed under
+# modtap, and modtap without standard input.
 #
 # Every run is judged on its exact output (or a strict pattern of its one JSON line), its exit
 # status, an empty standard error, its wall time and its peak memory; timeout(1) ends a run that
