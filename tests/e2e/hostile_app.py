@@ -19,7 +19,7 @@ the registry's desktop root, where it serves a tree chosen by --scenario:
 
 Calls are answered one at a time, in arrival order, by one worker thread, as a single-threaded
 toolkit would. Prints "ready <window id>" once it is listed, and one line per focus request
-("grab <path>")."""
+("grab <path>"); each call it is asked goes to standard error."""
 
 import argparse
 import os
@@ -28,6 +28,7 @@ import random
 import struct
 import sys
 import threading
+import time
 import warnings
 
 os.environ["NO_AT_BRIDGE"] = "1"  # the tree below is the only one this process offers
@@ -385,8 +386,12 @@ class HostileTree:
 
 
 def serve(tree, calls):
+    started = time.monotonic()
     while True:
         message = calls.get()
+        # Every call on standard error, for whoever wonders what a client asked.
+        print("%.3f %s %s.%s" % (time.monotonic() - started, message.get_path(), message.get_interface(),
+                                 message.get_member()), file=sys.stderr, flush=True)
         try:
             reply = Gio.DBusMessage.new_method_reply(message)
             reply.set_body(tree.answer(message))
