@@ -275,8 +275,8 @@ HOSTILE_JSON='^\{"bundleId":"org\.focusprobe\.Hostile","appName":"focusprobe-hos
 EDITABLE_PANEL='"editable":true,"stage":"(editable_ancestor|settable_value)","valueLen":7'
 RESCUED='"rescued":true,"candidates":[1-9][0-9]*,"visited":[1-9][0-9]*,"timedOut":(true|false)\}$'
 
-hostile() { # scenario
-    section "$1" "the hostile application" || return 1
+hostile() { # scenario description
+    section "$1" "the hostile application: $2" || return 1
     if ! start_app HOSTILE "$WORK/hostile-$1.log" "$PYTHON" "$ROOT/tests/e2e/hostile_app.py" --scenario "$1" \
         --foreign-pid "${BYSTANDER_PID:-0}"; then
         note_failure "hostile application: $1" "it did not start"
@@ -300,7 +300,7 @@ bystander_untouched() { # name
     fi
 }
 
-if hostile cycle; then
+if hostile cycle "a parent cycle"; then
     run $BOUND "$BIN" info
     judge "info on a parent cycle" json "$HOSTILE_JSON$EDITABLE_PANEL\\}\$" 0
     run $BOUND "$BIN"
@@ -310,7 +310,7 @@ if hostile cycle; then
     stop_app "$HOSTILE_PID"
 fi
 
-if hostile chain; then
+if hostile chain "an endless parent chain"; then
     run $BOUND "$BIN" info
     judge "info on an endless parent chain" json "$HOSTILE_JSON$EDITABLE_PANEL\\}\$" 0
     run $BOUND "$BIN"
@@ -320,7 +320,7 @@ if hostile chain; then
     stop_app "$HOSTILE_PID"
 fi
 
-if hostile huge; then
+if hostile huge "a million claimed children"; then
     # Examining the panel means reading as many of its children as the walk can still take; how
     # many this application answers before the budget ends decides whether the composer after
     # it is reached. Either way the line must say what happened, within the bounds.
@@ -331,9 +331,9 @@ if hostile huge; then
 fi
 
 for scenario in desktop foreign; do
-    hostile $scenario || continue
     target="the desktop"
     [[ $scenario == foreign ]] && target="another application's root"
+    hostile $scenario "a reference to $target" || continue
     run $BOUND "$BIN" rescue
     judge "rescue with a reference to $target" json \
         "$HOSTILE_JSON"'"editable":true,"stage":"role","valueLen":13,'"$RESCUED" 0
@@ -341,7 +341,7 @@ for scenario in desktop foreign; do
     stop_app "$HOSTILE_PID"
 done
 
-if hostile slow; then
+if hostile slow "late answers, one at a time"; then
     run $BOUND "$BIN" info
     judge "info on an application answering late" exact \
         '{"bundleId":"org.focusprobe.Hostile","appName":"focusprobe-hostile","editable":false,"stage":"not_editable","valueLen":null}' 0
@@ -353,7 +353,7 @@ if hostile slow; then
     stop_app "$HOSTILE_PID"
 fi
 
-if hostile errors; then
+if hostile errors "an error for every call"; then
     run $BOUND "$BIN" frontmost
     judge "frontmost on an application refusing every call" exact \
         "focusprobe-hostile|org.focusprobe.Hostile|$HOSTILE_PID" 0
@@ -388,14 +388,14 @@ if hostile errors; then
     stop_app "$HOSTILE_PID"
 fi
 
-if hostile flood; then
+if hostile flood "signals nobody asked for"; then
     run $BOUND "$BIN" info
     judge "info under a flood of unsolicited signals" exact \
         '{"bundleId":"org.focusprobe.Hostile","appName":"focusprobe-hostile","editable":true,"stage":"role","valueLen":13}' 0
     stop_app "$HOSTILE_PID"
 fi
 
-if hostile linebreak; then
+if hostile linebreak "a line break in its name"; then
     run $BOUND "$BIN" frontmost
     judge "frontmost with a line break in the name stays one line" exact \
         "focusprobe  hostile|org.focusprobe.Hostile|$HOSTILE_PID" 0
@@ -405,7 +405,7 @@ if hostile linebreak; then
     stop_app "$HOSTILE_PID"
 fi
 
-if hostile mix; then
+if hostile mix "all of it at once"; then
     run $BOUND "$BIN" info
     judge "info in the mixed tree" json "$HOSTILE_JSON$EDITABLE_PANEL\\}\$" 0
     run $BOUND "$BIN" rescue
