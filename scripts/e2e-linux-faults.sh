@@ -282,7 +282,11 @@ hostile() { # scenario description
         note_failure "hostile application: $1" "it did not start"
         return 1
     fi
-    activate "$HOSTILE_WINDOW"
+    if ! activate "$HOSTILE_WINDOW"; then
+        note_failure "hostile application: $1" "its window did not become active"
+        stop_app "$HOSTILE_PID"
+        return 1
+    fi
     BYSTANDER_LINES=$(wc -l 2>/dev/null <"$WORK/bystander.log" || echo 0)
 }
 
