@@ -84,8 +84,9 @@ run() {
     read -r ELAPSED PEAK < <(tail -n 1 "$WORK/time")
 }
 
+REPR='import sys; print(repr(sys.stdin.buffer.read().decode("utf-8", "replace")))'
 shown() { # file: its bytes, escaped and cut, for a report line
-    head -c 400 "$1" | "$PYTHON" -c 'import sys; print(repr(sys.stdin.buffer.read().decode("utf-8", "replace")))'
+    head -c 400 "$1" | "$PYTHON" -c "$REPR"
 }
 
 # judge NAME KIND EXPECTED STATUS [SECONDS]: KIND "exact" compares stdout with EXPECTED plus a line
@@ -134,7 +135,13 @@ judge() {
         failures+=("$name")
         echo "FAIL $name [$figures]: $(IFS=';'; echo "${problems[*]}")"
         echo "     stdout:   $(shown "$WORK/out")"
-        [[ $kind == json ]] && echo "     expected: /$expected/" || echo "     expected: $(printf '%s' "$expected" | head -c 300)"
+        if [[ $kind == json ]]; then
+            echo "     expected: /$expected/"
+        elif [[ $kind == exact ]]; then
+            echo "     expected: $(printf '%s\n' "$expected" | head -c 300 | "$PYTHON" -c "$REPR")"
+        else
+            echo "     expected: $(printf '%s' "$expected" | head -c 300 | "$PYTHON" -c "$REPR")"
+        fi
         [[ -s $WORK/err ]] && echo "     stderr:   $(shown "$WORK/err")"
     fi
 }
