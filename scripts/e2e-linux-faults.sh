@@ -137,7 +137,7 @@ judge() {
         echo "     stdout:   $(shown "$WORK/out")"
         if [[ $kind == json ]]; then
             echo "     expected: /$expected/"
-        elif [[ $kind == exact ]]; then
+        elif [[ $kind == exact && -n $expected ]]; then
             echo "     expected: $(printf '%s\n' "$expected" | head -c 300 | "$PYTHON" -c "$REPR")"
         else
             echo "     expected: $(printf '%s' "$expected" | head -c 300 | "$PYTHON" -c "$REPR")"
