@@ -3,9 +3,9 @@
 # accessible application of our own (tests/e2e/hostile_app.py: parent cycles, endless parent
 # chains, a million claimed children, references to the desktop and to another application's
 # root, late answers one at a time, error replies, floods of unsolicited signals, a name with a
-# line break, window properties out of range, and all of it mixed), a tabbed GTK window, a
-# stopped accessibility bus, an X server stopped before and during a command or killed under
-# modtap, and modtap without standard input.
+# line break, window properties out of range, an end in the middle of a walk, and all of it
+# mixed), a tabbed GTK window, a stopped accessibility bus, an X server stopped before and during
+# a command or killed under modtap, and modtap without standard input.
 #
 # Every run is judged on its exact output (or a strict pattern of its one JSON line), its exit
 # status, an empty standard error, its wall time and its peak memory; timeout(1) ends a run that
@@ -413,6 +413,14 @@ if hostile linebreak "a line break in its name"; then
     run $BOUND "$BIN" info
     judge "info with a line break in the name" json \
         '^\{"bundleId":"org\.focusprobe\.Hostile","appName":"focusprobe(\\r\\n|  )hostile","editable":true,"stage":"role","valueLen":13\}$' 0
+    stop_app "$HOSTILE_PID"
+fi
+
+if hostile dies "an end in the middle of a walk"; then
+    # Whatever is frontmost once it has gone, the line is whole.
+    run $BOUND "$BIN" rescue
+    judge "rescue while the application ends gives one line" json \
+        '^\{"bundleId":"[^"]*","appName":"[^"]*","editable":(true|false),"stage":"[a-z_]+","valueLen":(null|[0-9]+),"rescued":(true|false),"candidates":[0-9]+,"visited":[0-9]+,"timedOut":(true|false)\}$' 0
     stop_app "$HOSTILE_PID"
 fi
 

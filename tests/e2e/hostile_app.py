@@ -15,6 +15,7 @@ the registry's desktop root, where it serves a tree chosen by --scenario:
   errors     every call is answered with an error
   flood      each caller's first call is answered after 80 MB of signals it never asked for
   linebreak  a well-behaved tree under a name with a carriage return and a line feed
+  dies       the process ends in the middle of a composer walk, on the first children read
   mix        most of the above in one tree
 
 Calls are answered one at a time, in arrival order, by one worker thread, as a single-threaded
@@ -177,6 +178,9 @@ class HostileTree:
         self.window([self.button(), self.composer()])
         self.focus = "/composer"
 
+    def build_dies(self):
+        self.build_slow()
+
     def build_linebreak(self):
         self.window([self.button(), self.composer()], name="focusprobe\r\nhostile")
         self.focus = "/composer"
@@ -256,6 +260,8 @@ class HostileTree:
             raise Failure("refused")
         if node.slow or self.scenario == "slow":
             threading.Event().wait(self.delays.uniform(0.05, 0.2))
+        if self.scenario == "dies" and path == "/frame" and member == "GetChildren":
+            os._exit(0)
         if self.scenario == "flood" and message.get_sender() not in self.flooded:
             self.flooded.add(message.get_sender())
             self.flood(message.get_sender())
@@ -410,7 +416,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--scenario", required=True,
                         choices=["cycle", "chain", "huge", "desktop", "foreign", "slow", "errors", "flood", "linebreak",
-                                 "mix"])
+                                 "dies", "mix"])
     parser.add_argument("--foreign-pid", type=int, default=0, help="the application a foreign reference names")
     options = parser.parse_args()
 
