@@ -59,4 +59,5 @@ if [ "$e2e" = 1 ] && [ -x scripts/e2e-linux.sh ] && [ "$(uname -s)" = Linux ]; t
     exit 1
   fi
   scripts/e2e-linux.sh "build/$preset/src/focusprobe"
+  scripts/e2e-wayland.sh "build/$preset/src/focusprobe"
 fi

@@ -126,18 +126,37 @@ bool screenReaderEnabled(DesktopBuses& buses)
 
 // --- Workspace -----------------------------------------------------------------------------------
 
-// No Wayland compositor tells an ordinary client which window is active: the frontmost
-// application is the one whose frame the accessibility tree shows active.
+// GNOME tells an ordinary client nothing of other windows: the frontmost application is the one
+// whose frame the accessibility tree shows active. wlroots desktops list their windows, the
+// active one with its title and application id; its title finds the application where its
+// frame never shows the active state (Chromium).
 class WaylandWorkspace final : public Workspace {
 public:
-    WaylandWorkspace(AtspiAccessibility& accessibility, DesktopBuses& buses)
-        : accessibility_(accessibility), buses_(buses)
+    WaylandWorkspace(WaylandSeat& seat, AtspiAccessibility& accessibility, DesktopBuses& buses)
+        : seat_(seat), accessibility_(accessibility), buses_(buses)
     {
     }
 
     std::optional<RunningApplication> frontmostApplication() override
     {
-        const auto pid = accessibility_.pidWithActiveFrame();
+        std::optional<wayland::Toplevel> active;
+        if (const auto toplevels = seat_.connection().toplevels(seat_.deadline())) {
+            for (const auto& toplevel : *toplevels) {
+                if (toplevel.activated) {
+                    active = toplevel;
+                    break;
+                }
+            }
+        }
+        std::optional<std::int32_t> pid;
+        bool compositorNamed = false;
+        if (active && !active->title.empty()) {
+            pid = accessibility_.pidWithFrameNamed(active->title);
+            compositorNamed = pid.has_value();
+        }
+        if (!pid) {
+            pid = accessibility_.pidWithActiveFrame();
+        }
         if (!pid) {
             return std::nullopt;
         }
@@ -145,13 +164,19 @@ public:
         const auto exePath = readLink(proc + "/exe");
         const auto comm = readSmallFile(proc + "/comm");
         const auto executable = wayland::executableName(exePath, comm);
+        // The id a GApplication owns on the bus is the one every desktop (and X11) sees; the
+        // compositor's application id stands in for applications that own none.
+        std::optional<std::string> ownId = exportedApplicationId(*pid);
+        if (!ownId && compositorNamed && !active->appId.empty()) {
+            ownId = active->appId;
+        }
         std::optional<std::string> desktopId;
         if (const auto cgroup = readSmallFile(proc + "/cgroup")) {
             desktopId = wayland::desktopFileId(*cgroup);
         }
         RunningApplication app;
         app.processIdentifier = *pid;
-        app.bundleIdentifier = wayland::chooseApplicationId(exportedApplicationId(*pid), desktopId, executable);
+        app.bundleIdentifier = wayland::chooseApplicationId(ownId, desktopId, executable);
         app.localizedName = accessibility_.applicationName(*pid);
         if (!app.localizedName && executable) {
             app.localizedName = wayland::singleLine(*executable, wayland::applicationIdMaxBytes);
@@ -197,6 +222,7 @@ private:
         return std::nullopt;
     }
 
+    WaylandSeat& seat_;
     AtspiAccessibility& accessibility_;
     DesktopBuses& buses_;
 };
@@ -464,7 +490,7 @@ class WaylandBackend final : public Backend {
 public:
     WaylandBackend(std::unique_ptr<WaylandConnection> connection, const Deadline& deadline)
         : seat_(std::move(connection), deadline), buses_([] { return std::optional<std::string>(); }),
-          accessibility_(buses_, [] { return true; }), workspace_(accessibility_, buses_), keyboard_(seat_),
+          accessibility_(buses_, [] { return true; }), workspace_(seat_, accessibility_, buses_), keyboard_(seat_),
           events_(seat_, buses_, process_), speech_(desktop::makeSpeechDispatcherSpeech(nullptr))
     {
     }

@@ -40,6 +40,58 @@ const std::array<wl_message, 1> managerRequests{{{"create_virtual_keyboard", "on
 const wl_interface virtualKeyboardManagerInterface{
     "zwp_virtual_keyboard_manager_v1", 1, static_cast<int>(managerRequests.size()), managerRequests.data(), 0, nullptr};
 
+// The window list of wlroots desktops (wlr-foreign-toplevel-management-unstable-v1), also from its
+// published description; bound at version 2, whose events end with "closed".
+extern const wl_interface toplevelHandleInterface;
+
+std::array<const wl_interface*, 6> toplevelTypes{
+    nullptr, &wl_seat_interface, &wl_surface_interface, nullptr, &wl_output_interface, &toplevelHandleInterface};
+
+const std::array<wl_message, 10> toplevelHandleRequests{{
+    {"set_maximized", "", toplevelTypes.data()},
+    {"unset_maximized", "", toplevelTypes.data()},
+    {"set_minimized", "", toplevelTypes.data()},
+    {"unset_minimized", "", toplevelTypes.data()},
+    {"activate", "o", toplevelTypes.data() + 1},
+    {"close", "", toplevelTypes.data()},
+    {"set_rectangle", "oiiii", toplevelTypes.data() + 2},
+    {"destroy", "", toplevelTypes.data()},
+    {"set_fullscreen", "2?o", toplevelTypes.data() + 4},
+    {"unset_fullscreen", "2", toplevelTypes.data()},
+}};
+
+const std::array<wl_message, 8> toplevelHandleEvents{{
+    {"title", "s", toplevelTypes.data()},
+    {"app_id", "s", toplevelTypes.data()},
+    {"output_enter", "o", toplevelTypes.data() + 4},
+    {"output_leave", "o", toplevelTypes.data() + 4},
+    {"state", "a", toplevelTypes.data()},
+    {"done", "", toplevelTypes.data()},
+    {"closed", "", toplevelTypes.data()},
+    {"parent", "3?o", toplevelTypes.data() + 5},
+}};
+
+const wl_interface toplevelHandleInterface{"zwlr_foreign_toplevel_handle_v1", 3,
+    static_cast<int>(toplevelHandleRequests.size()), toplevelHandleRequests.data(),
+    static_cast<int>(toplevelHandleEvents.size()), toplevelHandleEvents.data()};
+
+const std::array<wl_message, 1> toplevelManagerRequests{{{"stop", "", toplevelTypes.data()}}};
+const std::array<wl_message, 2> toplevelManagerEvents{{
+    {"toplevel", "n", toplevelTypes.data() + 5},
+    {"finished", "", toplevelTypes.data()},
+}};
+
+const wl_interface toplevelManagerInterface{"zwlr_foreign_toplevel_manager_v1", 3,
+    static_cast<int>(toplevelManagerRequests.size()), toplevelManagerRequests.data(),
+    static_cast<int>(toplevelManagerEvents.size()), toplevelManagerEvents.data()};
+
+constexpr std::uint32_t toplevelManagerVersion = 2;
+constexpr std::uint32_t toplevelHandleDestroyOpcode = 7;
+constexpr std::uint32_t toplevelStateActivated = 2;
+// A desktop lists tens of windows; past this many the rest are not read, and a title is cut.
+constexpr std::size_t toplevelLimit = 512;
+constexpr std::size_t toplevelTextLimit = 4096;
+
 constexpr std::uint32_t createVirtualKeyboardOpcode = 0;
 constexpr std::uint32_t keymapOpcode = 0;
 constexpr std::uint32_t keyOpcode = 1;
@@ -118,6 +170,11 @@ void ignoreKeyboardModifiers(void* /*data*/, wl_keyboard* /*keyboard*/, std::uin
 }
 void ignoreRepeatInfo(void* /*data*/, wl_keyboard* /*keyboard*/, std::int32_t /*rate*/, std::int32_t /*delay*/) { }
 
+std::string boundedText(const char* text)
+{
+    return text == nullptr ? std::string() : std::string(text, ::strnlen(text, toplevelTextLimit));
+}
+
 } // namespace
 
 std::optional<std::string> waylandSocketPath()
@@ -155,6 +212,45 @@ std::unique_ptr<WaylandConnection> WaylandConnection::open(const std::string& so
     return connection;
 }
 
+// One listed window, with the listener the library calls for its events.
+struct WaylandConnection::ToplevelHandle {
+    wl_proxy* proxy = nullptr;
+    Toplevel toplevel;
+    bool closed = false;
+
+    static void onTitle(void* data, wl_proxy* /*handle*/, const char* title)
+    {
+        static_cast<ToplevelHandle*>(data)->toplevel.title = boundedText(title);
+    }
+    static void onAppId(void* data, wl_proxy* /*handle*/, const char* appId)
+    {
+        static_cast<ToplevelHandle*>(data)->toplevel.appId = boundedText(appId);
+    }
+    static void onOutput(void* /*data*/, wl_proxy* /*handle*/, wl_proxy* /*output*/) { }
+    static void onState(void* data, wl_proxy* /*handle*/, wl_array* states)
+    {
+        bool activated = false;
+        const auto* words = static_cast<const std::uint32_t*>(states->data);
+        for (std::size_t i = 0; i < states->size / sizeof(std::uint32_t); ++i) {
+            activated = activated || words[i] == toplevelStateActivated;
+        }
+        static_cast<ToplevelHandle*>(data)->toplevel.activated = activated;
+    }
+    static void onDone(void* /*data*/, wl_proxy* /*handle*/) { }
+    static void onClosed(void* data, wl_proxy* /*handle*/) { static_cast<ToplevelHandle*>(data)->closed = true; }
+
+    struct Listener {
+        void (*title)(void*, wl_proxy*, const char*);
+        void (*appId)(void*, wl_proxy*, const char*);
+        void (*outputEnter)(void*, wl_proxy*, wl_proxy*);
+        void (*outputLeave)(void*, wl_proxy*, wl_proxy*);
+        void (*state)(void*, wl_proxy*, wl_array*);
+        void (*done)(void*, wl_proxy*);
+        void (*closed)(void*, wl_proxy*);
+    };
+    static constexpr Listener listener{onTitle, onAppId, onOutput, onOutput, onState, onDone, onClosed};
+};
+
 WaylandConnection::WaylandConnection(wl_display* display) : display_(display) { }
 
 WaylandConnection::~WaylandConnection()
@@ -166,6 +262,12 @@ WaylandConnection::~WaylandConnection()
     }
     if (virtualKeyboardManager_ != nullptr) {
         wl_proxy_destroy(virtualKeyboardManager_);
+    }
+    for (const auto& handle : toplevels_) {
+        wl_proxy_destroy(handle->proxy);
+    }
+    if (toplevelManager_ != nullptr) {
+        wl_proxy_destroy(toplevelManager_);
     }
     if (keyboard_ != nullptr) {
         wl_keyboard_destroy(keyboard_);
@@ -189,6 +291,10 @@ void WaylandConnection::onGlobal(
         self->seat_ = static_cast<wl_seat*>(
             wl_registry_bind(registry, name, &wl_seat_interface, std::min<std::uint32_t>(version, 5)));
         wl_seat_add_listener(self->seat_, &seatListener, self);
+    } else if (kind == "zwlr_foreign_toplevel_manager_v1" && !self->toplevelManagerName_) {
+        // Bound only when asked for: binding makes the compositor send the whole list.
+        self->toplevelManagerName_ = name;
+        self->toplevelManagerVersion_ = version;
     } else if (kind == "zwp_virtual_keyboard_manager_v1" && self->virtualKeyboardManager_ == nullptr) {
         self->virtualKeyboardManager_
             = static_cast<wl_proxy*>(wl_registry_bind(registry, name, &virtualKeyboardManagerInterface, 1));
@@ -221,6 +327,56 @@ void WaylandConnection::onKeymap(
     if (fd >= 0) {
         ::close(fd);
     }
+}
+
+void WaylandConnection::onToplevel(void* data, wl_proxy* /*manager*/, wl_proxy* handle)
+{
+    auto* self = static_cast<WaylandConnection*>(data);
+    if (self->toplevels_.size() >= toplevelLimit) {
+        wl_proxy_marshal_flags(
+            handle, toplevelHandleDestroyOpcode, nullptr, wl_proxy_get_version(handle), WL_MARSHAL_FLAG_DESTROY);
+        return;
+    }
+    auto entry = std::make_unique<ToplevelHandle>();
+    entry->proxy = handle;
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): the library's listener convention
+    wl_proxy_add_listener(handle,
+        reinterpret_cast<void (**)(void)>(const_cast<ToplevelHandle::Listener*>(&ToplevelHandle::listener)),
+        entry.get());
+    self->toplevels_.push_back(std::move(entry));
+}
+
+void WaylandConnection::onToplevelsFinished(void* /*data*/, wl_proxy* /*manager*/) { }
+
+std::optional<std::vector<Toplevel>> WaylandConnection::toplevels(const Deadline& deadline)
+{
+    if (!discover(deadline) || !toplevelManagerName_) {
+        return std::nullopt;
+    }
+    if (toplevelManager_ == nullptr) {
+        struct ManagerListener {
+            void (*toplevel)(void*, wl_proxy*, wl_proxy*);
+            void (*finished)(void*, wl_proxy*);
+        };
+        static constexpr ManagerListener managerListener{onToplevel, onToplevelsFinished};
+        toplevelManager_ = static_cast<wl_proxy*>(wl_registry_bind(registry_, *toplevelManagerName_,
+            &toplevelManagerInterface, std::min(toplevelManagerVersion_, toplevelManagerVersion)));
+        // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): the library's listener convention
+        wl_proxy_add_listener(
+            toplevelManager_, reinterpret_cast<void (**)(void)>(const_cast<ManagerListener*>(&managerListener)), this);
+        // The list comes in answer to the binding; each window's details follow its announcement.
+        if (!roundtrip(deadline) || !roundtrip(deadline)) {
+            failed_ = true;
+            return std::nullopt;
+        }
+    }
+    std::vector<Toplevel> list;
+    for (const auto& handle : toplevels_) {
+        if (!handle->closed) {
+            list.push_back(handle->toplevel);
+        }
+    }
+    return list;
 }
 
 bool WaylandConnection::discover(const Deadline& deadline)

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 struct wl_display;
 struct wl_registry;
@@ -23,6 +24,13 @@ std::optional<std::string> waylandSocketPath();
 // One client connection to the compositor: the first seat, its keyboard's keymap and, where the
 // compositor offers it, the virtual-keyboard manager. Every wait ends at the caller's deadline;
 // the compositor's messages are read only as far as they are needed.
+// A window as a wlroots compositor lists it to clients (wlr-foreign-toplevel-management).
+struct Toplevel {
+    std::string title;
+    std::string appId;
+    bool activated = false;
+};
+
 class WaylandConnection {
 public:
     // Nothing when no compositor answers at the socket before the deadline.
@@ -43,6 +51,10 @@ public:
     bool uploadKeymap(const std::string& keymapText, const Deadline& deadline);
     void virtualKey(std::uint32_t evdevKey, bool down);
     void virtualModifiers(std::uint32_t depressed);
+    // The windows the compositor lists, where it offers the list (wlroots desktops); nothing
+    // where it does not.
+    std::optional<std::vector<Toplevel>> toplevels(const Deadline& deadline);
+
     // Sends what is queued and waits until the compositor has handled it.
     bool sync(const Deadline& deadline);
 
@@ -57,6 +69,9 @@ private:
     static void onGlobalRemove(void* data, wl_registry* registry, std::uint32_t name);
     static void onCapabilities(void* data, wl_seat* seat, std::uint32_t capabilities);
     static void onSeatName(void* data, wl_seat* seat, const char* name);
+    struct ToplevelHandle;
+    static void onToplevel(void* data, wl_proxy* manager, wl_proxy* handle);
+    static void onToplevelsFinished(void* data, wl_proxy* manager);
     static void onKeymap(void* data, wl_keyboard* keyboard, std::uint32_t format, std::int32_t fd, std::uint32_t size);
 
     wl_display* display_;
@@ -65,6 +80,10 @@ private:
     wl_keyboard* keyboard_ = nullptr;
     wl_proxy* virtualKeyboardManager_ = nullptr;
     wl_proxy* virtualKeyboard_ = nullptr;
+    std::optional<std::uint32_t> toplevelManagerName_;
+    std::uint32_t toplevelManagerVersion_ = 0;
+    wl_proxy* toplevelManager_ = nullptr;
+    std::vector<std::unique_ptr<ToplevelHandle>> toplevels_;
     std::optional<std::uint32_t> capabilities_;
     bool keymapArrived_ = false;
     std::optional<std::string> keymap_;
