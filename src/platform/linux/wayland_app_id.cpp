@@ -94,12 +94,9 @@ std::optional<std::string> idFromUnit(std::string_view unit)
     } else {
         return std::nullopt;
     }
-    // The launcher's name ("gnome", "flatpak") has no dot; a desktop-file id has.
+    // The id's own dashes are escaped, so a dash left ends the launcher's name ("gnome", "flatpak").
     if (const std::size_t dash = rest.find('-'); dash != std::string_view::npos) {
-        const std::string_view launcher = rest.substr(0, dash);
-        if (launcher.find('.') == std::string_view::npos && rest.substr(dash + 1).find('.') != std::string_view::npos) {
-            rest = rest.substr(dash + 1);
-        }
+        rest = rest.substr(dash + 1);
     }
     if (rest.empty()) {
         return std::nullopt;
@@ -196,10 +193,10 @@ std::optional<std::string> executableName(std::optional<std::string_view> exePat
     return std::nullopt;
 }
 
-std::optional<std::string> chooseApplicationId(const std::optional<std::string>& gtkId,
+std::optional<std::string> chooseApplicationId(const std::optional<std::string>& ownId,
     const std::optional<std::string>& desktopId, const std::optional<std::string>& executable)
 {
-    for (const auto* candidate : {&gtkId, &desktopId, &executable}) {
+    for (const auto* candidate : {&ownId, &desktopId, &executable}) {
         if (*candidate) {
             if (auto line = singleLine(**candidate, applicationIdMaxBytes)) {
                 return line;

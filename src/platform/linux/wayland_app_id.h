@@ -36,8 +36,9 @@ std::optional<std::string> desktopFileId(std::string_view cgroupText);
 std::optional<std::string> executableName(
     std::optional<std::string_view> exePath, std::optional<std::string_view> comm);
 
-// The first identifier present, as one line.
-std::optional<std::string> chooseApplicationId(const std::optional<std::string>& gtkId,
+// The first identifier present, as one line: the application's own (its GApplication id, else
+// the compositor's application id), the desktop-file id, the executable's name.
+std::optional<std::string> chooseApplicationId(const std::optional<std::string>& ownId,
     const std::optional<std::string>& desktopId, const std::optional<std::string>& executable);
 
 } // namespace focusprobe::platform::wayland
