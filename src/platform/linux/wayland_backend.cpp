@@ -48,7 +48,7 @@ std::optional<std::string> readSmallFile(const std::string& path)
         return std::nullopt;
     }
     // /proc files of a process are small; a peer cannot make this one large.
-    constexpr std::size_t limit = 64 * 1024;
+    constexpr std::size_t limit = std::size_t{64} * 1024;
     std::string text(limit, '\0');
     file.read(text.data(), static_cast<std::streamsize>(limit));
     text.resize(static_cast<std::size_t>(file.gcount()));

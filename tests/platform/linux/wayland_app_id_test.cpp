@@ -33,6 +33,7 @@ TEST(WaylandAppId, BusNamesThatMayBeAnApplicationId)
 TEST(WaylandAppId, CandidatesAreCapped)
 {
     std::vector<std::string> names;
+    names.reserve(200);
     for (int i = 0; i < 200; ++i) {
         names.push_back("org.example.App" + std::to_string(1000 + i));
     }
