@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
@@ -195,6 +196,8 @@ std::optional<std::string> waylandSocketPath()
 
 std::unique_ptr<WaylandConnection> WaylandConnection::open(const std::string& socketPath, const Deadline& deadline)
 {
+    // The library reports protocol errors on standard error, which stays the host's.
+    wl_log_set_handler_client([](const char* /*format*/, va_list /*args*/) {});
     const int fd = connectSocket(socketPath, deadline);
     if (fd < 0) {
         return nullptr;

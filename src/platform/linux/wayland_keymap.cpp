@@ -2,6 +2,7 @@
 
 #include "platform/linux/tables.h"
 
+#include <cstdarg>
 #include <cstdlib>
 #include <set>
 #include <string>
@@ -19,10 +20,17 @@ struct ContextDeleter {
 };
 using Context = std::unique_ptr<xkb_context, ContextDeleter>;
 
+// Nothing is ever written to standard error: a keymap that does not compile is only absent.
+void ignoreLog(xkb_context* /*context*/, xkb_log_level /*level*/, const char* /*format*/, va_list /*args*/) { }
+
 // No environment and no include paths beyond the system's: the keymap is the compositor's.
 Context newContext()
 {
-    return Context(xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES));
+    Context context(xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES));
+    if (context) {
+        xkb_context_set_log_fn(context.get(), ignoreLog);
+    }
+    return context;
 }
 
 char32_t characterOf(xkb_keysym_t keysym)

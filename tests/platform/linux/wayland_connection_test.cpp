@@ -204,7 +204,7 @@ private:
             wl_resource_post_event(manager, 0, handle);
             wl_resource_post_event(handle, 0, toplevel.title.c_str());
             wl_resource_post_event(handle, 1, toplevel.appId.c_str());
-            wl_array states;
+            wl_array states{};
             wl_array_init(&states);
             auto* state = static_cast<std::uint32_t*>(wl_array_add(&states, sizeof(std::uint32_t)));
             *state = toplevel.activated ? 2 : 0; // activated, else maximized

@@ -80,7 +80,11 @@ TEST(WaylandKeymap, EvdevCodesByPosition)
 TEST(WaylandKeymap, WhatIsNoKeymap)
 {
     EXPECT_EQ(compileKeymap(""), nullptr);
+    // Quietly: standard error is the host's.
+    testing::internal::CaptureStderr();
     EXPECT_EQ(compileKeymap("xkb_keymap { this is not one"), nullptr);
+    EXPECT_EQ(keymapFromNames("no-such-layout", nullptr), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(layoutCount(nullptr), 0U);
     EXPECT_EQ(evdevKeyCode(nullptr, 9), std::nullopt);
     EXPECT_EQ(keymapText(nullptr), "");
