@@ -101,6 +101,7 @@ public:
     {
         stop_ = true;
         thread_.join();
+        wl_display_destroy_clients(display_);
         wl_display_destroy(display_);
         unlink(path_.c_str());
         rmdir(dir_.c_str());
