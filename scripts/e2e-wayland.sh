@@ -156,6 +156,13 @@ check "paste-keycode under us" "9" "$(fp paste-keycode)"
 check "the permanent keyboard takes the Dvorak keymap" "ok" "$(ask keyboard 'layout us dvorak')"
 check "paste-keycode under Dvorak" "47" "$(fp paste-keycode)"
 
+timed_paste() {
+    local t0
+    t0=$(date +%s%N)
+    PASTED=$(fp paste)
+    echo "     paste took $((($(date +%s%N) - t0) / 1000000)) ms"
+}
+
 entry_is() { [[ $(ask "$1" 'text entry') == "$2" ]]; }
 
 # wl-copy serves the clipboard until it is stopped.
@@ -168,7 +175,8 @@ paste_into_one() { # label text
     copy=$!
     PIDS+=("$copy")
     sleep 0.3
-    check "paste $1 prints ok" "ok" "$(fp paste)"
+    timed_paste
+    check "paste $1 prints ok" "ok" "$PASTED"
     wait_for 3 entry_is one "hello$2"
     check "paste $1 reaches the entry" "hello$2" "$(ask one 'text entry')"
     stop_pid "$copy"
@@ -256,7 +264,8 @@ mutter_round() { # label layout [variant]
     local copy=$!
     PIDS+=("$copy")
     sleep 0.3
-    check "Mutter $label: paste prints ok" "ok" "$(fp paste)"
+    timed_paste
+    check "Mutter $label: paste prints ok" "ok" "$PASTED"
     wait_for 3 entry_is mutter "hello+mutter"
     check "Mutter $label: paste reaches the entry" "hello+mutter" "$(ask mutter 'text entry')"
     stop_pid "$copy"
