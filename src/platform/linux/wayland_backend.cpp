@@ -17,6 +17,7 @@
 #include <systemd/sd-bus.h>
 
 #include <array>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -126,10 +127,10 @@ bool screenReaderEnabled(DesktopBuses& buses)
 
 // --- Workspace -----------------------------------------------------------------------------------
 
-// GNOME tells an ordinary client nothing of other windows: the frontmost application is the one
-// whose frame the accessibility tree shows active. wlroots desktops list their windows, the
-// active one with its title and application id; its title finds the application where its
-// frame never shows the active state (Chromium).
+// wlroots desktops list their windows, the active one with its title: the application with a
+// frame of that name is the frontmost one, also where no frame shows the active state
+// (Chromium). Elsewhere (GNOME tells an ordinary client nothing of other windows), and where no
+// frame has that name, it is the application whose frame the accessibility tree shows active.
 class WaylandWorkspace final : public Workspace {
 public:
     WaylandWorkspace(WaylandSeat& seat, AtspiAccessibility& accessibility, DesktopBuses& buses)
@@ -177,7 +178,10 @@ public:
         RunningApplication app;
         app.processIdentifier = *pid;
         app.bundleIdentifier = wayland::chooseApplicationId(ownId, desktopId, executable);
-        app.localizedName = accessibility_.applicationName(*pid);
+        // Names are cut as identifiers are: the frontmost line must stay one line.
+        if (const auto name = accessibility_.applicationName(*pid)) {
+            app.localizedName = wayland::singleLine(*name, wayland::applicationIdMaxBytes);
+        }
         if (!app.localizedName && executable) {
             app.localizedName = wayland::singleLine(*executable, wayland::applicationIdMaxBytes);
         }
@@ -203,9 +207,9 @@ private:
         std::vector<std::string> all;
         for (char** name = names; *name != nullptr; ++name) {
             all.emplace_back(*name);
-            free(*name); // NOLINT(cppcoreguidelines-no-malloc): sd-bus hands out malloc'ed strings
+            std::free(*name); // NOLINT(cppcoreguidelines-no-malloc): sd-bus hands out malloc'ed strings
         }
-        free(names); // NOLINT(cppcoreguidelines-no-malloc)
+        std::free(names); // NOLINT(cppcoreguidelines-no-malloc)
         for (const auto& candidate : wayland::applicationIdCandidates(all)) {
             auto call = session->newCall(
                 "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetConnectionUnixProcessID");
