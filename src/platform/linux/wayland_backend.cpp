@@ -42,6 +42,9 @@ using desktop::retainCounted;
 // its first key can be lost: a Shift tap and this pause go first.
 constexpr std::chrono::milliseconds newKeyboardSettle{200};
 
+// How long a compositor has to answer the first round trips.
+constexpr std::chrono::milliseconds probeBudget{2000};
+
 std::optional<std::string> readSmallFile(const std::string& path)
 {
     std::ifstream file(path, std::ios::binary);
@@ -525,9 +528,12 @@ std::unique_ptr<Backend> makeWaylandBackend()
     if (!socket) {
         return nullptr;
     }
-    // The budget starts with the process's first blocking step.
-    const Deadline deadline = desktop::deadlineAfter(desktop::DeadlineClock::now());
-    auto connection = WaylandConnection::open(*socket, deadline);
+    // The budget starts with the process's first blocking step. A compositor that has not
+    // answered within the first part of it is taken for absent, so the X display (XWayland) or
+    // the headless answer still comes in time.
+    const auto now = desktop::DeadlineClock::now();
+    const Deadline deadline = desktop::deadlineAfter(now);
+    auto connection = WaylandConnection::open(*socket, desktop::deadlineAfter(now, probeBudget));
     if (!connection) {
         return nullptr;
     }
