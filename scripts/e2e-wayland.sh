@@ -216,6 +216,35 @@ if wait_for 10 test -S "/tmp/.X11-unix/X$xnumber"; then
 fi
 ask keyboard 'layout us' >/dev/null
 
+# --- announce: speech-dispatcher, with no window to show ---------------------------------------------
+
+if command -v speech-dispatcher >/dev/null 2>&1; then
+    mkdir -p "$WORK/speechd/conf" "$WORK/speechd/log"
+    cp -r /etc/speech-dispatcher/. "$WORK/speechd/conf/"
+    cat >>"$WORK/speechd/conf/speechd.conf" <<CONF
+AudioOutputMethod "alsa"
+AudioALSADevice "null"
+DefaultModule espeak-ng
+LogLevel 5
+CONF
+    [[ ${#AS[@]} == 0 ]] || chown -R "$SESSION_USER" "$WORK/speechd"
+    user_argv
+    "${USER_ARGV[@]}" speech-dispatcher --run-single --timeout 0 --config-dir "$WORK/speechd/conf" \
+        --log-dir "$WORK/speechd/log" --log-level 5 --communication-method unix_socket \
+        --socket-path "$RUNTIME/speech-dispatcher/speechd.sock" >"$WORK/speechd.out" 2>&1 &
+    PIDS+=("$!")
+    wait_for 10 test -S "$RUNTIME/speech-dispatcher/speechd.sock"
+    as_user busctl --user set-property org.a11y.Bus /org/a11y/bus org.a11y.Status ScreenReaderEnabled b true
+    out=$(as_user "$FP" announce "focusprobe on wayland" 2>>"$WORK/focusprobe.err")
+    status=$?
+    check "announce prints nothing" "" "$out"
+    check "announce exits 0" "0" "$status"
+    spoken() { cat "$WORK/speechd/log/"* 2>/dev/null | grep -q 'focusprobe on wayland'; }
+    wait_for 5 spoken
+    check "announce is spoken through speech-dispatcher" "yes" "$(spoken && echo yes)"
+    as_user busctl --user set-property org.a11y.Bus /org/a11y/bus org.a11y.Status ScreenReaderEnabled b false
+fi
+
 NO_FRONTMOST='{"bundleId":"unknown","appName":"unknown","editable":false,"stage":"no_frontmost","valueLen":null}'
 saved=$WAYLAND_DISPLAY
 WAYLAND_DISPLAY=wayland-none
