@@ -32,6 +32,7 @@ add_library(focusprobe_backend STATIC
   ${CMAKE_CURRENT_LIST_DIR}/speechd_speech.cpp
   ${CMAKE_CURRENT_LIST_DIR}/x11_backend.cpp
   ${CMAKE_CURRENT_LIST_DIR}/wayland_remote_desktop.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/wayland_frames.cpp
   ${CMAKE_CURRENT_LIST_DIR}/wayland_backend.cpp
   ${CMAKE_CURRENT_LIST_DIR}/open_backend.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/headless/headless_backend.cpp)
