@@ -10,6 +10,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -39,6 +40,9 @@ public:
     std::optional<std::string> applicationName(std::int32_t pid);
     // The process whose application has a frame in the active state.
     std::optional<std::int32_t> pidWithActiveFrame();
+    // The process whose application has a frame of this name (a window's title), when exactly one
+    // has: for a compositor that names the active window but not its process.
+    std::optional<std::int32_t> pidWithFrameNamed(std::string_view title);
     // True when the registry of the accessibility bus answers.
     bool busAnswers();
 

@@ -1,4 +1,4 @@
-# The X11 + AT-SPI backend, with the headless one beside it for a machine without a display.
+# The X11 and Wayland + AT-SPI backends, with the headless one beside it for a machine without a display.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(FOCUSPROBE_DESKTOP REQUIRED IMPORTED_TARGET libsystemd x11 xi xtst xkbcommon)
 # Only the header: the speech client is loaded at run time, for announcements alone.
@@ -9,6 +9,13 @@ pkg_check_modules(FOCUSPROBE_SPEECHD REQUIRED speech-dispatcher)
 add_library(focusprobe_linux_tables STATIC ${CMAKE_CURRENT_LIST_DIR}/tables.cpp ${CMAKE_CURRENT_LIST_DIR}/layout_data.cpp
                                            ${CMAKE_CURRENT_LIST_DIR}/deadline.cpp)
 target_link_libraries(focusprobe_linux_tables PUBLIC focusprobe_core)
+
+# The Wayland client pieces that need no bus: the compositor connection, keymaps and the
+# application id. The unit tests and the end-to-end session's keyboard use them too.
+pkg_check_modules(FOCUSPROBE_WAYLAND REQUIRED IMPORTED_TARGET wayland-client xkbcommon)
+add_library(focusprobe_wayland STATIC ${CMAKE_CURRENT_LIST_DIR}/wayland_connection.cpp
+                                      ${CMAKE_CURRENT_LIST_DIR}/wayland_keymap.cpp ${CMAKE_CURRENT_LIST_DIR}/wayland_app_id.cpp)
+target_link_libraries(focusprobe_wayland PUBLIC focusprobe_core focusprobe_linux_tables PkgConfig::FOCUSPROBE_WAYLAND)
 
 add_library(focusprobe_backend STATIC
   ${CMAKE_CURRENT_LIST_DIR}/atspi_bus.cpp
@@ -24,8 +31,18 @@ add_library(focusprobe_backend STATIC
   ${CMAKE_CURRENT_LIST_DIR}/x11_input_monitoring.cpp
   ${CMAKE_CURRENT_LIST_DIR}/speechd_speech.cpp
   ${CMAKE_CURRENT_LIST_DIR}/x11_backend.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/wayland_remote_desktop.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/wayland_frames.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/wayland_backend.cpp
   ${CMAKE_CURRENT_LIST_DIR}/open_backend.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/headless/headless_backend.cpp)
 target_include_directories(focusprobe_backend SYSTEM PRIVATE ${FOCUSPROBE_SPEECHD_INCLUDE_DIRS})
-target_link_libraries(focusprobe_backend PUBLIC focusprobe_core PRIVATE focusprobe_linux_tables PkgConfig::FOCUSPROBE_DESKTOP
+target_link_libraries(focusprobe_backend PUBLIC focusprobe_core PRIVATE focusprobe_linux_tables focusprobe_wayland PkgConfig::FOCUSPROBE_DESKTOP
                                                                         ${CMAKE_DL_LIBS})
+
+# The end-to-end session's permanent virtual keyboard, next to the program it tests.
+if(FOCUSPROBE_BUILD_TESTS)
+  add_executable(focusprobe-wayland-keyboard ${PROJECT_SOURCE_DIR}/tests/e2e/wayland/virtual_keyboard.cpp)
+  target_link_libraries(focusprobe-wayland-keyboard PRIVATE focusprobe_wayland)
+  set_target_properties(focusprobe-wayland-keyboard PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/src)
+endif()

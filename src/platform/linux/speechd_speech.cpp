@@ -50,13 +50,17 @@ public:
     Window createWindow(
         Rect contentRect, std::uint64_t /*styleMask*/, std::uint64_t /*backing*/, bool /*defer*/) override
     {
+        auto* object = new Object();
+        // On Wayland there is no display: nothing needs a window there to speak.
+        if (display_ == nullptr) {
+            return Window::adopt(*this, object);
+        }
         XSetWindowAttributes attributes{};
         attributes.override_redirect = True;
         const ::Window window = XCreateWindow(display_, DefaultRootWindow(display_), static_cast<int>(contentRect.x),
             static_cast<int>(contentRect.y), static_cast<unsigned>(std::max(contentRect.width, 1.0)),
             static_cast<unsigned>(std::max(contentRect.height, 1.0)), 0, CopyFromParent, InputOutput, nullptr,
             CWOverrideRedirect, &attributes);
-        auto* object = new Object();
         object->window = window;
         return Window::adopt(*this, object);
     }
@@ -68,7 +72,7 @@ public:
 
     void orderFrontRegardless(const Window& window) override
     {
-        if (const auto* object = static_cast<const Object*>(window.get())) {
+        if (const auto* object = static_cast<const Object*>(window.get()); object != nullptr && display_ != nullptr) {
             XMapRaised(display_, object->window);
             XFlush(display_);
         }
