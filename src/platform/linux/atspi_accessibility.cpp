@@ -15,6 +15,9 @@ constexpr AXError axCannotComplete = -25204;
 constexpr AXError axAttributeUnsupported = -25205;
 constexpr AXError axNoValue = -25212;
 
+// More applications than a desktop runs; the registry's list is cut there.
+constexpr std::size_t applicationLimit = 512;
+
 } // namespace
 
 // One counted object for elements and read values alike, so that a value read where an element
@@ -95,7 +98,7 @@ std::vector<std::pair<std::string, std::int32_t>> AtspiAccessibility::applicatio
     }
     const auto reply
         = connection->call(connection->newCall(registryName, rootPath, accessibleInterface, "GetChildren"));
-    const auto apps = readReferenceArray(reply.get());
+    const auto apps = readReferenceArray(reply.get(), applicationLimit);
     if (!apps) {
         return result;
     }
@@ -246,10 +249,13 @@ AXError AtspiAccessibility::readApplicationAttribute(
         return focusedElement(app, value);
     }
     if (attribute == "AXFocusedWindow" || attribute == "AXMainWindow") {
-        return activeWindow(app, value);
+        const AXError result = activeWindow(app, value);
+        startWalk();
+        return result;
     }
     if (attribute == "AXWindows" || attribute == "AXChildren") {
         const auto frames = tree_.children(app);
+        startWalk();
         if (!frames) {
             return axCannotComplete;
         }
@@ -266,9 +272,17 @@ AXError AtspiAccessibility::readApplicationAttribute(
     return axAttributeUnsupported;
 }
 
+void AtspiAccessibility::startWalk()
+{
+    // Only the composer search reads the front window; its walk begins as soon as it has one.
+    tree_.startWalk();
+    handedOut_ = 0;
+}
+
 AXError AtspiAccessibility::focusedElement(const NodeKey& app, AttributeValue& value)
 {
     // A verdict judges the application as it is now.
+    tree_.endWalk();
     tree_.forget();
     // The application finds its focused element itself, in one call, instead of being walked.
     auto call = bus()->newCall(app.bus, app.path, collectionInterface, "GetMatches");
@@ -280,11 +294,12 @@ AXError AtspiAccessibility::focusedElement(const NodeKey& app, AttributeValue& v
         return axCannotComplete;
     }
     const auto reply = bus()->call(call);
-    const auto found = readReferenceArray(reply.get());
+    const auto found = readReferenceArray(reply.get(), 1);
     if (!found) {
         return axCannotComplete;
     }
-    if (found->empty() || isNull(found->front())) {
+    // The application answers for itself only: an element it names elsewhere is none of its own.
+    if (found->empty() || isNull(found->front()) || found->front().bus != app.bus || found->front().path == rootPath) {
         return axNoValue;
     }
     value = elementValue(found->front());
@@ -320,14 +335,9 @@ AXError AtspiAccessibility::editableAncestor(const NodeKey& node, AttributeValue
         return axNoValue;
     }
     // The outermost element of the unbroken chain of editable ancestors.
-    NodeKey top = node;
-    while (const auto up = tree_.parent(top)) {
-        const auto upEditable = tree_.isEditable(*up);
-        if (!upEditable || !*upEditable) {
-            break;
-        }
-        top = *up;
-    }
+    const NodeKey top = outermostEditable(
+        node, [this](const NodeKey& key) { return tree_.parent(key); },
+        [this](const NodeKey& key) { return tree_.isEditable(key); });
     value = elementValue(top);
     return axErrorSuccess;
 }
@@ -346,10 +356,18 @@ AXError AtspiAccessibility::readElementAttribute(const NodeKey& node, std::strin
         return axErrorSuccess;
     }
     if (attribute == "AXChildren") {
-        const auto list = tree_.children(node);
+        auto list = tree_.children(node);
         if (!list) {
             return axCannotComplete;
         }
+        // The walk can examine no more nodes than its cap, the window included: children beyond
+        // that are never handed out, and lists fetched later stop short of them too.
+        const std::size_t room = walkNodeCap > handedOut_ + 1 ? walkNodeCap - 1 - handedOut_ : 0;
+        if (list->size() > room) {
+            list->resize(room);
+        }
+        handedOut_ += list->size();
+        tree_.limitChildren(room - list->size());
         value = elementList(*list);
         return axErrorSuccess;
     }
@@ -419,6 +437,7 @@ AXError AtspiAccessibility::setAttributeValueTrue(const Element& element, std::s
     if (node == nullptr) {
         return axIllegalArgument;
     }
+    tree_.endWalk();
     const auto reply = bus()->call(bus()->newCall(node->bus, node->path, componentInterface, "GrabFocus"));
     tree_.forget();
     int granted = 0;

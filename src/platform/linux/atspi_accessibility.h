@@ -57,6 +57,7 @@ private:
     AXError focusedElement(const NodeKey& app, AttributeValue& value);
     AXError activeWindow(const NodeKey& app, AttributeValue& value);
     AXError editableAncestor(const NodeKey& node, AttributeValue& value);
+    void startWalk();
     AttributeValue elementValue(const NodeKey& key);
     AttributeValue elementList(const std::vector<NodeKey>& keys);
 
@@ -64,6 +65,8 @@ private:
     std::function<bool()> inputAvailable_;
     std::map<std::int32_t, std::optional<NodeKey>> applications_;
     std::map<std::int32_t, std::optional<std::string>> names_;
+    // Children handed to the walk since it began.
+    std::size_t handedOut_ = 0;
 };
 
 } // namespace focusprobe::platform::desktop

@@ -7,7 +7,7 @@ pkg_check_modules(FOCUSPROBE_SPEECHD REQUIRED speech-dispatcher)
 # The translation tables and the deadline arithmetic need no library, so their tests run without
 # a desktop.
 add_library(focusprobe_linux_tables STATIC ${CMAKE_CURRENT_LIST_DIR}/tables.cpp ${CMAKE_CURRENT_LIST_DIR}/layout_data.cpp
-                                           ${CMAKE_CURRENT_LIST_DIR}/deadline.cpp)
+                                           ${CMAKE_CURRENT_LIST_DIR}/deadline.cpp ${CMAKE_CURRENT_LIST_DIR}/atspi_bounds.cpp)
 target_link_libraries(focusprobe_linux_tables PUBLIC focusprobe_core)
 
 add_library(focusprobe_backend STATIC
