@@ -45,6 +45,7 @@ void AtspiTree::startWalk()
 {
     walk_ = deadlineAfter(DeadlineClock::now(), walkBudget);
     childLimit_ = walkNodeCap;
+    issue();
 }
 
 void AtspiTree::endWalk()
@@ -89,10 +90,8 @@ AtspiTree::Status& AtspiTree::statusOf(const Work& work)
 std::size_t AtspiTree::window() const
 {
     const auto now = DeadlineClock::now();
-    DBusConnection* connection = buses_.accessibility();
-    const auto left = walk_ ? remaining(*walk_, now)
-                            : (connection != nullptr ? connection->callTimeout() : std::chrono::microseconds::zero());
-    return readAheadWindow(left, perAnswer_);
+    // Outside a walk nothing is read ahead: the verdict's reads would only queue behind it.
+    return walk_ ? readAheadWindow(remaining(*walk_, now), perAnswer_) : 0;
 }
 
 void AtspiTree::enqueue(Work work, bool urgent)
@@ -296,7 +295,10 @@ void AtspiTree::requestChildren(const NodeKey& key)
         node.children.status = Status::pending;
         enqueue(Work{key, Job::childCount}, node.urgent);
     }
-    enqueue(Work{key, Job::editableChildren}, info(key).urgent);
+    // Which children are editable matters to the walk alone.
+    if (walk_) {
+        enqueue(Work{key, Job::editableChildren}, info(key).urgent);
+    }
 }
 
 void AtspiTree::planChildren(const NodeKey& key)
@@ -506,7 +508,6 @@ void AtspiTree::requestRole(const NodeKey& key)
 
 void AtspiTree::requestStates(const NodeKey& key)
 {
-    promote(key);
     enqueue(Work{key, Job::states}, true);
 }
 
