@@ -295,10 +295,6 @@ void AtspiTree::requestChildren(const NodeKey& key)
         node.children.status = Status::pending;
         enqueue(Work{key, Job::childCount}, node.urgent);
     }
-    // Which children are editable matters to the walk alone.
-    if (walk_) {
-        enqueue(Work{key, Job::editableChildren}, info(key).urgent);
-    }
 }
 
 void AtspiTree::planChildren(const NodeKey& key)
@@ -314,7 +310,11 @@ void AtspiTree::planChildren(const NodeKey& key)
     }
     // A claimed count is no allocation: no more is fetched than the walk can examine.
     node.childFetch = planChildFetch(node.childCount.value, childLimit_);
-    switch (node.childFetch->kind) {
+    // Which children are editable matters to the walk alone, and only where there are children.
+    if (walk_ && node.childFetch->kind != ChildFetch::Kind::none) {
+        enqueue(Work{key, Job::editableChildren}, node.urgent);
+    }
+    switch (info(key).childFetch->kind) {
     case ChildFetch::Kind::none:
         node.listed.emplace();
         break;
