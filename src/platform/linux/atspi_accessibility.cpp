@@ -2,6 +2,7 @@
 
 #include <systemd/sd-bus.h>
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -360,14 +361,15 @@ AXError AtspiAccessibility::readElementAttribute(const NodeKey& node, std::strin
         if (!list) {
             return axCannotComplete;
         }
-        // The walk can examine no more nodes than its cap, the window included: children beyond
-        // that are never handed out, and lists fetched later stop short of them too.
-        const std::size_t room = walkNodeCap > handedOut_ + 1 ? walkNodeCap - 1 - handedOut_ : 0;
+        // The walk examines no more nodes than its cap, the window included: children beyond that
+        // are not handed out, but for one, which tells the walk it stopped on the cap with nodes
+        // still waiting. Lists fetched later stop as short.
+        const std::size_t room = (walkNodeCap > handedOut_ + 1 ? walkNodeCap - 1 - handedOut_ : 0) + 1;
         if (list->size() > room) {
             list->resize(room);
         }
         handedOut_ += list->size();
-        tree_.limitChildren(room - list->size());
+        tree_.limitChildren(std::max<std::size_t>(room - list->size(), 1));
         value = elementList(*list);
         return axErrorSuccess;
     }

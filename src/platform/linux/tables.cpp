@@ -167,9 +167,10 @@ struct RoleEntry {
 // AtspiRole numbers. Text roles, combo boxes and page tabs depend on states and are handled in
 // axRoleFor. No role whose element can hold content maps into the composer walk's skip set
 // (static text, image, button, menu bar, menu, menu item, toolbar, scroll bar, link, check box,
-// radio button, slider, pop-up button): a label or a caption may wrap a web form's input, and
-// panels, fillers, scroll panes, viewports, sections, groupings and tab lists, which hold the
-// content, are the neutral group. The toolbar is skipped as it is on a Mac.
+// radio button, slider, pop-up button): panels, fillers, scroll panes, viewports, sections,
+// groupings, tab lists and captions, which hold the content, are the neutral group. The toolbar
+// is skipped as it is on a Mac, and a label stays static text: entering every label costs a
+// toolkit's walk a call each, for the rare web form whose label wraps its input.
 constexpr auto roleTable = std::to_array<RoleEntry>({
     {2, "AXWindow"}, // alert
     {7, "AXCheckBox"}, // check box
@@ -178,6 +179,7 @@ constexpr auto roleTable = std::to_array<RoleEntry>({
     {23, "AXWindow"}, // frame
     {26, "AXImage"}, // icon
     {27, "AXImage"}, // image
+    {29, "AXStaticText"}, // label: a leaf in the toolkits; a web label wrapping its input is not entered
     {31, "AXList"}, // list
     {33, "AXMenu"}, // menu
     {34, "AXMenuBar"}, // menu bar
