@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <utility>
 
 namespace focusprobe::platform::desktop {
@@ -92,39 +93,43 @@ Element AtspiAccessibility::createApplication(std::int32_t pid)
 
 std::vector<std::pair<std::string, std::int32_t>> AtspiAccessibility::applicationPids()
 {
-    std::vector<std::pair<std::string, std::int32_t>> result;
     DBusConnection* connection = bus();
     if (connection == nullptr) {
-        return result;
+        return {};
     }
     const auto reply
         = connection->call(connection->newCall(registryName, rootPath, accessibleInterface, "GetChildren"));
     const auto apps = readReferenceArray(reply.get(), applicationLimit);
     if (!apps) {
-        return result;
+        return {};
     }
-    result.resize(apps->size(), {std::string(), -1});
-    std::size_t pending = 0;
+    // Shared with the handlers: an answer the deadline cut off may still come during a later wait.
+    struct Lookup {
+        std::vector<std::pair<std::string, std::int32_t>> result;
+        std::size_t pending = 0;
+    };
+    auto lookup = std::make_shared<Lookup>();
+    lookup->result.resize(apps->size(), {std::string(), -1});
     for (std::size_t i = 0; i < apps->size(); ++i) {
-        result[i].first = (*apps)[i].bus;
+        lookup->result[i].first = (*apps)[i].bus;
         auto call = connection->newCall(
             "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetConnectionUnixProcessID");
         if (!call || sd_bus_message_append(call.get(), "s", (*apps)[i].bus.c_str()) < 0) {
             continue;
         }
-        const bool sent = connection->callAsync(call, [&result, &pending, i](sd_bus_message* answer) {
+        const bool sent = connection->callAsync(call, [lookup, i](sd_bus_message* answer) {
             std::uint32_t pid = 0;
             if (answer != nullptr && sd_bus_message_read(answer, "u", &pid) > 0) {
-                result[i].second = static_cast<std::int32_t>(pid);
+                lookup->result[i].second = static_cast<std::int32_t>(pid);
             }
-            --pending;
+            --lookup->pending;
         });
         if (sent) {
-            ++pending;
+            ++lookup->pending;
         }
     }
-    connection->pumpUntil([&] { return pending == 0; });
-    return result;
+    connection->pumpUntil([&] { return lookup->pending == 0; });
+    return lookup->result;
 }
 
 std::optional<NodeKey> AtspiAccessibility::resolveApplication(std::int32_t pid)
@@ -176,6 +181,10 @@ std::optional<std::string> AtspiAccessibility::readApplicationName(std::int32_t 
 std::optional<std::int32_t> AtspiAccessibility::pidWithActiveFrame()
 {
     for (const auto& [name, pid] : applicationPids()) {
+        // A connection whose process is unknown (or claims none) names no frontmost process.
+        if (pid <= 0) {
+            continue;
+        }
         const NodeKey app{name, rootPath};
         const auto frames = tree_.children(app);
         if (!frames) {
