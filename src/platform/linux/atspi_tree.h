@@ -56,7 +56,7 @@ private:
     enum class Job { role, states, childCount, wholeList, childAt, editableChildren, parent };
     struct Work {
         NodeKey key;
-        Job job;
+        Job job = Job::role;
         std::size_t index = 0;
     };
     struct NodeInfo {

@@ -74,9 +74,9 @@ TEST(ChildFetchPlan, AClaimedCountIsNoAllocation)
 }
 
 struct ReferenceCase {
-    const char* name;
+    const char* name = "";
     NodeKey child;
-    Reference expected;
+    Reference expected = Reference::refuse;
 };
 
 TEST(References, AChildStaysInItsApplication)
