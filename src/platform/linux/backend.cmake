@@ -14,6 +14,8 @@ add_library(focusprobe_backend STATIC
   ${CMAKE_CURRENT_LIST_DIR}/atspi_bus.cpp
   ${CMAKE_CURRENT_LIST_DIR}/atspi_protocol.cpp
   ${CMAKE_CURRENT_LIST_DIR}/atspi_tree.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/atspi_tree_calls.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/atspi_applications.cpp
   ${CMAKE_CURRENT_LIST_DIR}/atspi_accessibility.cpp
   ${CMAKE_CURRENT_LIST_DIR}/desktop_buses.cpp
   ${CMAKE_CURRENT_LIST_DIR}/x11_connection.cpp
