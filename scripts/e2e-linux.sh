@@ -5,6 +5,7 @@
 # again by process id.
 #
 # Usage: scripts/e2e-linux.sh [path/to/focusprobe]
+#   FOCUSPROBE_DISPLAY_NUMBER=N runs the desktop on display :N (else a free one at random).
 set -u
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)

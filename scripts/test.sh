@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # From a fresh clone to every test passing: installs the Debian packages the build and the tests
 # need (when missing), configures with a CMake preset, builds, runs the unit and process tests,
-# then the desktop end-to-end tests where their script exists.
+# then the desktop end-to-end tests and their fault checks where their scripts exist.
 #
 # usage: scripts/test.sh [--preset debug|release|asan] [--no-install] [--no-e2e]
 set -euo pipefail
@@ -58,5 +58,9 @@ if [ "$e2e" = 1 ] && [ -x scripts/e2e-linux.sh ] && [ "$(uname -s)" = Linux ]; t
     echo "test.sh: build/$preset was configured without the desktop backend (FOCUSPROBE_LINUX_DESKTOP=OFF)" >&2
     exit 1
   fi
-  scripts/e2e-linux.sh "build/$preset/src/focusprobe"
+  # The fault checks run even when the ordinary ones fail: each says something of its own.
+  e2e_status=0
+  scripts/e2e-linux.sh "build/$preset/src/focusprobe" || e2e_status=1
+  scripts/e2e-linux-faults.sh "build/$preset/src/focusprobe" || e2e_status=1
+  exit "$e2e_status"
 fi
