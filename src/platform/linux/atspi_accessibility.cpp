@@ -103,7 +103,8 @@ const NodeKey* AtspiAccessibility::nodeOf(const Element& element)
             return nullptr;
         }
     }
-    return &object->node;
+    // Nothing is read from, or done to, a reference that names no node.
+    return isUnexamined(object->node) ? nullptr : &object->node;
 }
 
 AttributeValue AtspiAccessibility::elementValue(const NodeKey& key)
@@ -127,6 +128,9 @@ AXError AtspiAccessibility::copyAttributeValue(
     const auto* object = static_cast<const Object*>(element.get());
     if (object == nullptr || object->kind != Object::Kind::element) {
         return axIllegalArgument;
+    }
+    if (!object->unresolvedApplication && isUnexamined(object->node)) {
+        return attribute == "AXChildren" ? handOut(std::nullopt, true, value) : axCannotComplete;
     }
     const bool application = object->unresolvedApplication || object->node.path == rootPath;
     const NodeKey* node = nodeOf(element);
@@ -171,12 +175,14 @@ void AtspiAccessibility::startWalk()
 {
     // Only the composer search reads the front window; its walk begins as soon as it has one.
     tree_.startWalk();
+    walkClockPending_ = true;
     handedOut_ = 0;
 }
 
 AXError AtspiAccessibility::focusedElement(const NodeKey& app, AttributeValue& value)
 {
     // A verdict judges the application as it is now.
+    walkClockPending_ = false;
     tree_.endWalk();
     tree_.forget();
     // The application finds its focused element itself, in one call, instead of being walked.
@@ -237,8 +243,26 @@ AXError AtspiAccessibility::editableAncestor(const NodeKey& node, AttributeValue
     return axErrorSuccess;
 }
 
+AXError AtspiAccessibility::handOut(std::optional<std::vector<NodeKey>> read, bool outOfTime, AttributeValue& value)
+{
+    // A read its time cut still tells the walk that nodes were left, so that it stops on its
+    // budget instead of taking an empty queue for a complete search.
+    auto handout = handOutChildren(std::move(read), outOfTime, handedOut_);
+    if (!handout.children) {
+        return axCannotComplete;
+    }
+    handedOut_ += handout.children->size();
+    tree_.limitChildren(handout.laterLimit);
+    value = elementList(*handout.children);
+    return axErrorSuccess;
+}
+
 AXError AtspiAccessibility::readElementAttribute(const NodeKey& node, std::string_view attribute, AttributeValue& value)
 {
+    if (walkClockPending_) {
+        walkClockPending_ = false;
+        tree_.startWalk();
+    }
     if (attribute == "AXRole") {
         const auto mapped = tree_.axRole(node);
         if (!mapped) {
@@ -252,20 +276,8 @@ AXError AtspiAccessibility::readElementAttribute(const NodeKey& node, std::strin
     }
     if (attribute == "AXChildren") {
         auto list = tree_.children(node);
-        if (!list) {
-            return axCannotComplete;
-        }
-        // The walk examines no more nodes than its cap, the window included: children beyond that
-        // are not handed out, but for one, which tells the walk it stopped on the cap with nodes
-        // still waiting. Lists fetched later stop as short.
-        const std::size_t room = (walkNodeCap > handedOut_ + 1 ? walkNodeCap - 1 - handedOut_ : 0) + 1;
-        if (list->size() > room) {
-            list->resize(room);
-        }
-        handedOut_ += list->size();
-        tree_.limitChildren(std::max<std::size_t>(room - list->size(), 1));
-        value = elementList(*list);
-        return axErrorSuccess;
+        const bool cut = !list && tree_.outOfTime();
+        return handOut(std::move(list), cut, value);
     }
     if (attribute == "AXEditableAncestor") {
         return editableAncestor(node, value);
@@ -333,6 +345,7 @@ AXError AtspiAccessibility::setAttributeValueTrue(const Element& element, std::s
     if (node == nullptr) {
         return axIllegalArgument;
     }
+    walkClockPending_ = false;
     tree_.endWalk();
     const auto reply = bus()->call(bus()->newCall(node->bus, node->path, componentInterface, "GrabFocus"));
     tree_.forget();

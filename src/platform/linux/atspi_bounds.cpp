@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <set>
+#include <utility>
 
 namespace focusprobe::platform::desktop {
 
@@ -38,6 +39,19 @@ ChildFetch planChildFetch(std::int64_t claimed, std::size_t limit)
         return {ChildFetch::Kind::wholeList, static_cast<std::size_t>(std::min<std::uint64_t>(count, limit))};
     }
     return {ChildFetch::Kind::byIndex, limit};
+}
+
+ChildHandout handOutChildren(std::optional<std::vector<NodeKey>> read, bool outOfTime, std::size_t handedOut)
+{
+    const std::size_t room = (walkNodeCap > handedOut + 1 ? walkNodeCap - 1 - handedOut : 0) + 1;
+    if (!read && outOfTime) {
+        read.emplace(1, unexaminedNode());
+    }
+    if (read && read->size() > room) {
+        read->resize(room);
+    }
+    const std::size_t taken = read ? read->size() : 0;
+    return {std::move(read), std::max<std::size_t>(room - taken, 1)};
 }
 
 Reference classifyChild(const NodeKey& parent, const NodeKey& child)

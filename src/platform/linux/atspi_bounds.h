@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <vector>
 
 // The limits the AT-SPI client puts on what applications claim: how many children it fetches
 // and how, how much it reads ahead, which references it follows and how far it climbs.
@@ -43,6 +44,28 @@ struct ChildFetch {
 // Lists up to this size are always read whole: pieces would cost more calls than they save.
 inline constexpr std::size_t smallChildList = 64;
 ChildFetch planChildFetch(std::int64_t claimed, std::size_t limit);
+
+// A reference that names no node, handed to the walk in place of children its time ran out
+// before it could read: the walk then knows nodes were left unexamined. Nothing is ever read
+// from it, and its own children are another such reference.
+inline NodeKey unexaminedNode()
+{
+    return {};
+}
+inline bool isUnexamined(const NodeKey& key)
+{
+    return key.bus.empty() && key.path.empty();
+}
+
+// What the walk is handed of a children read, `handedOut` children having gone before it: no
+// more than it can examine under its cap, but for one more that tells it it stopped on the cap;
+// for a read its time cut (`outOfTime`), one unexamined reference; for a failed read, nothing.
+// `laterLimit` is how many entries lists fetched from now on may hold.
+struct ChildHandout {
+    std::optional<std::vector<NodeKey>> children;
+    std::size_t laterLimit = 0;
+};
+ChildHandout handOutChildren(std::optional<std::vector<NodeKey>> read, bool outOfTime, std::size_t handedOut);
 
 // Whether a child reference stays in the application: same bus, and not an application root
 // (the desktop's or any application's, its own included). A reference into another bus is

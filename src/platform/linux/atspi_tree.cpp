@@ -52,6 +52,13 @@ void AtspiTree::endWalk()
     walk_.reset();
 }
 
+bool AtspiTree::outOfTime()
+{
+    DBusConnection* connection = bus();
+    return (walk_ && expired(*walk_, DeadlineClock::now())) || connection == nullptr
+        || connection->callTimeout() == std::chrono::microseconds::zero();
+}
+
 void AtspiTree::limitChildren(std::size_t limit)
 {
     childLimit_ = limit;

@@ -44,6 +44,8 @@ public:
     // once it is spent no read waits any longer (a cut read fails).
     void startWalk();
     void endWalk();
+    // Whether reads now get no more time: the walk's budget or the command's deadline is spent.
+    bool outOfTime();
     // Child lists fetched from now on hold no more than this many entries.
     void limitChildren(std::size_t limit);
 

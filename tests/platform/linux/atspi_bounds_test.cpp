@@ -5,6 +5,7 @@
 #include <array>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace focusprobe::platform::desktop {
 namespace {
@@ -71,6 +72,52 @@ TEST(ChildFetchPlan, AClaimedCountIsNoAllocation)
         EXPECT_EQ(plan.kind, c.kind) << c.name;
         EXPECT_EQ(plan.count, c.count) << c.name;
     }
+}
+
+struct HandoutCase {
+    const char* name;
+    std::optional<std::size_t> read; // entries the read found; nothing when it failed
+    bool outOfTime;
+    std::size_t handedOut;
+    std::optional<std::vector<NodeKey>> expected;
+    std::size_t laterLimit;
+};
+
+std::vector<NodeKey> siblings(std::size_t count)
+{
+    std::vector<NodeKey> keys;
+    for (std::size_t i = 0; i < count; ++i) {
+        keys.push_back({":1.5", "/n/" + std::to_string(i)});
+    }
+    return keys;
+}
+
+TEST(ChildHandout, AReadCutByTimeStillTellsTheWalkNodesWereLeft)
+{
+    const NodeKey unexamined = unexaminedNode();
+    const std::vector<HandoutCase> cases{
+        {"whole list, room to spare", 3, false, 0, siblings(3), walkNodeCap - 1 - 3 + 1},
+        {"empty list", 0, false, 0, siblings(0), walkNodeCap},
+        {"failed read with time left", std::nullopt, false, 0, std::nullopt, walkNodeCap},
+        {"read cut by the walk's time", std::nullopt, true, 0, std::vector<NodeKey>{unexamined}, walkNodeCap - 1},
+        {"cut once the cap is reached: still one", std::nullopt, true, walkNodeCap, std::vector<NodeKey>{unexamined},
+            1},
+        {"a list that came in before time ran out is kept", 2, true, 0, siblings(2), walkNodeCap - 2},
+        {"past the cap: one beyond it", 10, false, walkNodeCap - 4, siblings(4), 1},
+        {"cap already reached: only the one beyond", 10, false, walkNodeCap + 7, siblings(1), 1},
+    };
+    for (const auto& c : cases) {
+        const auto read = c.read ? std::optional<std::vector<NodeKey>>(siblings(*c.read)) : std::nullopt;
+        const ChildHandout handout = handOutChildren(read, c.outOfTime, c.handedOut);
+        EXPECT_EQ(handout.children, c.expected) << c.name;
+        EXPECT_EQ(handout.laterLimit, c.laterLimit) << c.name;
+    }
+    // No node any application can name is taken for the placeholder.
+    EXPECT_TRUE(isUnexamined(unexamined));
+    EXPECT_TRUE(isNull(unexamined));
+    EXPECT_FALSE(isUnexamined(NodeKey{":1.5", nullPath}));
+    EXPECT_FALSE(isUnexamined(NodeKey{":1.5", rootPath}));
+    EXPECT_EQ(classifyChild(NodeKey{":1.5", "/n/1"}, unexamined), Reference::refuse);
 }
 
 struct ReferenceCase {
