@@ -19,11 +19,11 @@ gi.require_version("Atspi", "2.0")
 from gi.repository import Atspi, Gio, GLib  # noqa: E402
 
 TEXT_ENTRY = {int(role) for role in (Atspi.Role.TEXT, Atspi.Role.ENTRY, Atspi.Role.PASSWORD_TEXT)}
-SKIP = {int(role) for role in (Atspi.Role.LABEL, Atspi.Role.STATIC, Atspi.Role.CAPTION, Atspi.Role.IMAGE, Atspi.Role.ICON,
+SKIP = {int(role) for role in (Atspi.Role.LABEL, Atspi.Role.STATIC, Atspi.Role.IMAGE, Atspi.Role.ICON,
         Atspi.Role.PUSH_BUTTON, Atspi.Role.MENU_BAR, Atspi.Role.MENU, Atspi.Role.POPUP_MENU, Atspi.Role.MENU_ITEM,
         Atspi.Role.CHECK_MENU_ITEM, Atspi.Role.RADIO_MENU_ITEM, Atspi.Role.TEAROFF_MENU_ITEM, Atspi.Role.TOOL_BAR,
         Atspi.Role.SCROLL_BAR, Atspi.Role.LINK, Atspi.Role.CHECK_BOX, Atspi.Role.TOGGLE_BUTTON,
-        Atspi.Role.RADIO_BUTTON, Atspi.Role.PAGE_TAB, Atspi.Role.SLIDER)}
+        Atspi.Role.RADIO_BUTTON, Atspi.Role.SLIDER)}
 NODE_CAP = 2500
 BUDGET_MS = 400.0
 
@@ -85,7 +85,7 @@ def info():
                       "valueLen": text.get_character_count() if text else None}, separators=(",", ":")))
 
 
-def walk(window, role_of, editable_of, children_of, budget_ms=BUDGET_MS):
+def walk(window, role_of, editable_of, children_of, selected_of, budget_ms=BUDGET_MS):
     start = time.time()
     queue, head, candidates = [window], 0, 0
     while head < len(queue) and head < NODE_CAP and (time.time() - start) * 1000.0 <= budget_ms:
@@ -95,8 +95,9 @@ def walk(window, role_of, editable_of, children_of, budget_ms=BUDGET_MS):
         if editable_of(node, role):
             candidates += 1
             continue
-        # A combo box that is not editable is a pop-up button, which the walk does not enter.
-        if role in SKIP or role == int(Atspi.Role.COMBO_BOX):
+        # The current notebook page is entered, the other pages' tabs are not. A combo box that is
+        # not editable is entered: it holds a menu, and GTK's entry when it has one.
+        if role in SKIP or (role == int(Atspi.Role.PAGE_TAB) and not selected_of(node)):
             continue
         queue.extend(children_of(node))
     return {"visited": head, "candidates": candidates, "queued": len(queue),
@@ -109,7 +110,8 @@ def walk_atspi():
                   if app.get_child_at_index(i).get_state_set().contains(Atspi.StateType.ACTIVE))
     result = walk(window, lambda node: int(node.get_role()),
                   lambda node, role: role in TEXT_ENTRY or node.get_state_set().contains(Atspi.StateType.EDITABLE),
-                  lambda node: [node.get_child_at_index(i) for i in range(node.get_child_count())])
+                  lambda node: [node.get_child_at_index(i) for i in range(node.get_child_count())],
+                  lambda node: node.get_state_set().contains(Atspi.StateType.SELECTED))
     print(json.dumps(result, separators=(",", ":")))
 
 
@@ -134,7 +136,8 @@ def walk_dbus(budget_ms=BUDGET_MS):
     result = walk(window, lambda node: call(node, "org.a11y.atspi.Accessible", "GetRole")[0],
                   lambda node, role: role in TEXT_ENTRY
                   or bool(call(node, "org.a11y.atspi.Accessible", "GetState")[0][0] & (1 << 7)),
-                  lambda node: call(node, "org.a11y.atspi.Accessible", "GetChildren")[0], budget_ms)
+                  lambda node: call(node, "org.a11y.atspi.Accessible", "GetChildren")[0],
+                  lambda node: bool(call(node, "org.a11y.atspi.Accessible", "GetState")[0][0] & (1 << 23)), budget_ms)
     print(json.dumps(result, separators=(",", ":")))
 
 

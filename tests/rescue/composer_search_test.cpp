@@ -334,6 +334,52 @@ TEST_F(ComposerSearchTest, OneSlowAnswerCarriesTheWalkPastTheBudget)
     EXPECT_EQ(examined(), (std::vector<std::string>{"window", "slow"}));
 }
 
+// What the desktop backend hands out for children its time ran out before reading: a reference
+// whose reads all fail and whose own children are another such reference.
+Node unexamined(FakeAccessibility& ax, const std::string& label, std::initializer_list<Node> next)
+{
+    auto node = ax.element(label)
+                    .fail("AXRole", axErrorCannotComplete)
+                    .fail("AXEditableAncestor", axErrorCannotComplete)
+                    .fail("AXSize", axErrorCannotComplete)
+                    .settable("AXFocused", false, axErrorCannotComplete)
+                    .onSet("AXFocused", axErrorCannotComplete);
+    return next.size() == 0 ? node.fail("AXChildren", axErrorCannotComplete) : node.children(next);
+}
+
+TEST_F(ComposerSearchTest, ChildrenCutByTimeEndTheWalkAsTimedOut)
+{
+    // The window's children read is where the budget runs out: the walk stops before the
+    // placeholder, which is neither examined nor a candidate, and says the search was cut.
+    auto placeholder = unexamined(ax, "unexamined", {});
+    auto window = ax.element("window").role("AXWindow").children({placeholder});
+    ax.onCall = [this] {
+        const auto& entries = desktop.log.entries;
+        if (!entries.empty() && entries.back() == "ax.copy window AXEditableAncestor") {
+            desktop.process.clock += 0.401;
+        }
+    };
+    EXPECT_EQ(walk(window), (Walk{"", 0, 1, true}));
+    EXPECT_EQ(examined(), (std::vector<std::string>{"window"}));
+}
+
+TEST_F(ComposerSearchTest, PlaceholdersExaminedBeforeTheBudgetIsSpentAreNoCandidates)
+{
+    // Cut by a deadline other than the walk's: the walk goes on through placeholders, which
+    // cost it nothing, until its budget or its cap stops it; it never takes one for a target.
+    ax.onCall = [this] { desktop.process.clock += 0.05; };
+    auto chain = unexamined(ax, "u3", {unexamined(ax, "u4", {unexamined(ax, "u5", {})})});
+    auto window = ax.element("window")
+                      .role("AXWindow")
+                      .children({ax.element("field").role("AXTextField").size(4, 4),
+                          unexamined(ax, "u1", {unexamined(ax, "u2", {chain})})});
+    EXPECT_EQ(walk(window), (Walk{"field", 1, 3, true}));
+    EXPECT_EQ(examined(), (std::vector<std::string>{"window", "field", "u1"}));
+    desktop.log.entries.clear();
+    EXPECT_EQ(walk(window, 5, 10'000.0), (Walk{"field", 1, 5, true}));
+    EXPECT_EQ(examined(), (std::vector<std::string>{"window", "field", "u1", "u2", "u3"}));
+}
+
 TEST(FrontWindowTest, FocusedThenMainThenFirstListed)
 {
     struct Case {

@@ -2,6 +2,7 @@
 
 #include <systemd/sd-bus.h>
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -86,109 +87,6 @@ Element AtspiAccessibility::createApplication(std::int32_t pid)
     return Element::adopt(*this, object);
 }
 
-std::vector<std::pair<std::string, std::int32_t>> AtspiAccessibility::applicationPids()
-{
-    std::vector<std::pair<std::string, std::int32_t>> result;
-    DBusConnection* connection = bus();
-    if (connection == nullptr) {
-        return result;
-    }
-    const auto reply
-        = connection->call(connection->newCall(registryName, rootPath, accessibleInterface, "GetChildren"));
-    const auto apps = readReferenceArray(reply.get());
-    if (!apps) {
-        return result;
-    }
-    result.resize(apps->size(), {std::string(), -1});
-    std::size_t pending = 0;
-    for (std::size_t i = 0; i < apps->size(); ++i) {
-        result[i].first = (*apps)[i].bus;
-        auto call = connection->newCall(
-            "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetConnectionUnixProcessID");
-        if (!call || sd_bus_message_append(call.get(), "s", (*apps)[i].bus.c_str()) < 0) {
-            continue;
-        }
-        const bool sent = connection->callAsync(call, [&result, &pending, i](sd_bus_message* answer) {
-            std::uint32_t pid = 0;
-            if (answer != nullptr && sd_bus_message_read(answer, "u", &pid) > 0) {
-                result[i].second = static_cast<std::int32_t>(pid);
-            }
-            --pending;
-        });
-        if (sent) {
-            ++pending;
-        }
-    }
-    connection->pumpUntil([&] { return pending == 0; });
-    return result;
-}
-
-std::optional<NodeKey> AtspiAccessibility::resolveApplication(std::int32_t pid)
-{
-    if (const auto known = applications_.find(pid); known != applications_.end()) {
-        return known->second;
-    }
-    std::optional<NodeKey> found;
-    for (const auto& [name, appPid] : applicationPids()) {
-        if (appPid == pid) {
-            found = NodeKey{name, rootPath};
-            break;
-        }
-    }
-    applications_[pid] = found;
-    return found;
-}
-
-std::optional<std::string> AtspiAccessibility::applicationName(std::int32_t pid)
-{
-    // Asked once per frontmost lookup; an application keeps its name for the life of a command.
-    if (const auto known = names_.find(pid); known != names_.end()) {
-        return known->second;
-    }
-    auto& name = names_[pid];
-    name = readApplicationName(pid);
-    return name;
-}
-
-std::optional<std::string> AtspiAccessibility::readApplicationName(std::int32_t pid)
-{
-    const auto app = resolveApplication(pid);
-    if (!app) {
-        return std::nullopt;
-    }
-    auto call = bus()->newCall(app->bus, app->path, propertiesInterface, "Get");
-    if (!call || sd_bus_message_append(call.get(), "ss", accessibleInterface, "Name") < 0) {
-        return std::nullopt;
-    }
-    const auto reply = bus()->call(call);
-    const char* name = nullptr;
-    if (!reply || sd_bus_message_enter_container(reply.get(), 'v', "s") < 0
-        || sd_bus_message_read(reply.get(), "s", &name) <= 0 || name == nullptr || *name == '\0') {
-        return std::nullopt;
-    }
-    return std::string(name);
-}
-
-std::optional<std::int32_t> AtspiAccessibility::pidWithActiveFrame()
-{
-    for (const auto& [name, pid] : applicationPids()) {
-        const NodeKey app{name, rootPath};
-        const auto frames = tree_.children(app);
-        if (!frames) {
-            continue;
-        }
-        for (const auto& frame : *frames) {
-            tree_.requestStates(frame);
-        }
-        for (const auto& frame : *frames) {
-            if (const auto frameStates = tree_.states(frame); frameStates && hasState(*frameStates, state::active)) {
-                return pid;
-            }
-        }
-    }
-    return std::nullopt;
-}
-
 // --- Attributes ------------------------------------------------------------------------------
 
 const NodeKey* AtspiAccessibility::nodeOf(const Element& element)
@@ -205,7 +103,8 @@ const NodeKey* AtspiAccessibility::nodeOf(const Element& element)
             return nullptr;
         }
     }
-    return &object->node;
+    // Nothing is read from, or done to, a reference that names no node.
+    return isUnexamined(object->node) ? nullptr : &object->node;
 }
 
 AttributeValue AtspiAccessibility::elementValue(const NodeKey& key)
@@ -230,6 +129,9 @@ AXError AtspiAccessibility::copyAttributeValue(
     if (object == nullptr || object->kind != Object::Kind::element) {
         return axIllegalArgument;
     }
+    if (!object->unresolvedApplication && isUnexamined(object->node)) {
+        return attribute == "AXChildren" ? handOut(std::nullopt, true, value) : axCannotComplete;
+    }
     const bool application = object->unresolvedApplication || object->node.path == rootPath;
     const NodeKey* node = nodeOf(element);
     if (node == nullptr) {
@@ -246,10 +148,13 @@ AXError AtspiAccessibility::readApplicationAttribute(
         return focusedElement(app, value);
     }
     if (attribute == "AXFocusedWindow" || attribute == "AXMainWindow") {
-        return activeWindow(app, value);
+        const AXError result = activeWindow(app, value);
+        startWalk();
+        return result;
     }
     if (attribute == "AXWindows" || attribute == "AXChildren") {
         const auto frames = tree_.children(app);
+        startWalk();
         if (!frames) {
             return axCannotComplete;
         }
@@ -266,9 +171,19 @@ AXError AtspiAccessibility::readApplicationAttribute(
     return axAttributeUnsupported;
 }
 
+void AtspiAccessibility::startWalk()
+{
+    // Only the composer search reads the front window; its walk begins as soon as it has one.
+    tree_.startWalk();
+    walkClockPending_ = true;
+    handedOut_ = 0;
+}
+
 AXError AtspiAccessibility::focusedElement(const NodeKey& app, AttributeValue& value)
 {
     // A verdict judges the application as it is now.
+    walkClockPending_ = false;
+    tree_.endWalk();
     tree_.forget();
     // The application finds its focused element itself, in one call, instead of being walked.
     auto call = bus()->newCall(app.bus, app.path, collectionInterface, "GetMatches");
@@ -280,11 +195,12 @@ AXError AtspiAccessibility::focusedElement(const NodeKey& app, AttributeValue& v
         return axCannotComplete;
     }
     const auto reply = bus()->call(call);
-    const auto found = readReferenceArray(reply.get());
+    const auto found = readReferenceArray(reply.get(), 1);
     if (!found) {
         return axCannotComplete;
     }
-    if (found->empty() || isNull(found->front())) {
+    // The application answers for itself only: an element it names elsewhere is none of its own.
+    if (found->empty() || isNull(found->front()) || found->front().bus != app.bus || found->front().path == rootPath) {
         return axNoValue;
     }
     value = elementValue(found->front());
@@ -320,20 +236,33 @@ AXError AtspiAccessibility::editableAncestor(const NodeKey& node, AttributeValue
         return axNoValue;
     }
     // The outermost element of the unbroken chain of editable ancestors.
-    NodeKey top = node;
-    while (const auto up = tree_.parent(top)) {
-        const auto upEditable = tree_.isEditable(*up);
-        if (!upEditable || !*upEditable) {
-            break;
-        }
-        top = *up;
-    }
+    const NodeKey top = outermostEditable(
+        node, [this](const NodeKey& key) { return tree_.parent(key); },
+        [this](const NodeKey& key) { return tree_.isEditable(key); });
     value = elementValue(top);
+    return axErrorSuccess;
+}
+
+AXError AtspiAccessibility::handOut(std::optional<std::vector<NodeKey>> read, bool outOfTime, AttributeValue& value)
+{
+    // A read its time cut still tells the walk that nodes were left, so that it stops on its
+    // budget instead of taking an empty queue for a complete search.
+    auto handout = handOutChildren(std::move(read), outOfTime, handedOut_);
+    if (!handout.children) {
+        return axCannotComplete;
+    }
+    handedOut_ += handout.children->size();
+    tree_.limitChildren(handout.laterLimit);
+    value = elementList(*handout.children);
     return axErrorSuccess;
 }
 
 AXError AtspiAccessibility::readElementAttribute(const NodeKey& node, std::string_view attribute, AttributeValue& value)
 {
+    if (walkClockPending_) {
+        walkClockPending_ = false;
+        tree_.startWalk();
+    }
     if (attribute == "AXRole") {
         const auto mapped = tree_.axRole(node);
         if (!mapped) {
@@ -346,12 +275,9 @@ AXError AtspiAccessibility::readElementAttribute(const NodeKey& node, std::strin
         return axErrorSuccess;
     }
     if (attribute == "AXChildren") {
-        const auto list = tree_.children(node);
-        if (!list) {
-            return axCannotComplete;
-        }
-        value = elementList(*list);
-        return axErrorSuccess;
+        auto list = tree_.children(node);
+        const bool cut = !list && tree_.outOfTime();
+        return handOut(std::move(list), cut, value);
     }
     if (attribute == "AXEditableAncestor") {
         return editableAncestor(node, value);
@@ -419,6 +345,8 @@ AXError AtspiAccessibility::setAttributeValueTrue(const Element& element, std::s
     if (node == nullptr) {
         return axIllegalArgument;
     }
+    walkClockPending_ = false;
+    tree_.endWalk();
     const auto reply = bus()->call(bus()->newCall(node->bus, node->path, componentInterface, "GrabFocus"));
     tree_.forget();
     int granted = 0;

@@ -61,13 +61,20 @@ private:
     AXError focusedElement(const NodeKey& app, AttributeValue& value);
     AXError activeWindow(const NodeKey& app, AttributeValue& value);
     AXError editableAncestor(const NodeKey& node, AttributeValue& value);
+    void startWalk();
     AttributeValue elementValue(const NodeKey& key);
     AttributeValue elementList(const std::vector<NodeKey>& keys);
+    AXError handOut(std::optional<std::vector<NodeKey>> read, bool outOfTime, AttributeValue& value);
 
     AtspiTree tree_;
     std::function<bool()> inputAvailable_;
     std::map<std::int32_t, std::optional<NodeKey>> applications_;
     std::map<std::int32_t, std::optional<std::string>> names_;
+    // Children handed to the walk since it began.
+    std::size_t handedOut_ = 0;
+    // The walk's own budget starts at its first read, after the window is read; its clock
+    // starts then too, so that reads cut by it come when the walk's budget is spent.
+    bool walkClockPending_ = false;
 };
 
 } // namespace focusprobe::platform::desktop

@@ -11,19 +11,30 @@ constexpr std::uint32_t collectionMatchAll = 1;
 
 } // namespace
 
-std::optional<std::vector<NodeKey>> readReferenceArray(sd_bus_message* reply)
+std::optional<std::vector<NodeKey>> readReferenceArray(sd_bus_message* reply, std::size_t limit)
 {
     if (reply == nullptr || sd_bus_message_enter_container(reply, 'a', "(so)") < 0) {
         return std::nullopt;
     }
+    // Only what is kept is read: a list longer than the limit costs no memory beyond the message.
     std::vector<NodeKey> keys;
     const char* name = nullptr;
     const char* path = nullptr;
-    while (sd_bus_message_read(reply, "(so)", &name, &path) > 0) {
+    while (keys.size() < limit && sd_bus_message_read(reply, "(so)", &name, &path) > 0) {
         keys.push_back(NodeKey{name, path});
     }
-    sd_bus_message_exit_container(reply);
     return keys;
+}
+
+std::optional<NodeKey> readReference(sd_bus_message* reply, bool inVariant)
+{
+    const char* name = nullptr;
+    const char* path = nullptr;
+    if (reply == nullptr || (inVariant && sd_bus_message_enter_container(reply, 'v', "(so)") < 0)
+        || sd_bus_message_read(reply, "(so)", &name, &path) <= 0 || name == nullptr || path == nullptr) {
+        return std::nullopt;
+    }
+    return NodeKey{name, path};
 }
 
 bool appendStateRule(sd_bus_message* m, int stateBit)
@@ -37,11 +48,6 @@ bool appendStateRule(sd_bus_message* m, int stateBit)
         && sd_bus_message_append_array(m, 'i', nullptr, 0) >= 0
         && sd_bus_message_append(m, "i", collectionMatchAll) >= 0 && sd_bus_message_append(m, "as", 0) >= 0
         && sd_bus_message_append(m, "ib", collectionMatchAll, 0) >= 0 && sd_bus_message_close_container(m) >= 0;
-}
-
-bool isNull(const NodeKey& key)
-{
-    return key.bus.empty() || key.path == nullPath;
 }
 
 } // namespace focusprobe::platform::desktop

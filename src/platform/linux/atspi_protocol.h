@@ -31,10 +31,15 @@ struct NodeKey {
 };
 
 // AT-SPI's null reference, or no reference at all.
-bool isNull(const NodeKey& key);
+inline bool isNull(const NodeKey& key)
+{
+    return key.bus.empty() || key.path == nullPath;
+}
 
-// An a(so) list of references; nothing when the reply has none.
-std::optional<std::vector<NodeKey>> readReferenceArray(sd_bus_message* reply);
+// An a(so) list of references, its first `limit` entries at most; nothing when the reply has none.
+std::optional<std::vector<NodeKey>> readReferenceArray(sd_bus_message* reply, std::size_t limit);
+// One (so) reference, bare or in a variant as a property holds it.
+std::optional<NodeKey> readReference(sd_bus_message* reply, bool inVariant);
 
 // A Collection match rule for the nodes that have this state, whatever else they are.
 bool appendStateRule(sd_bus_message* m, int stateBit);

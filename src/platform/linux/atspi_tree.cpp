@@ -3,16 +3,18 @@
 #include <systemd/sd-bus.h>
 
 #include <algorithm>
-#include <span>
 #include <utility>
 
 namespace focusprobe::platform::desktop {
 namespace {
 
-// Enough calls in flight to hide the round trips, few enough not to flood the application.
-constexpr std::size_t prefetchWindow = 96;
 // The composer search examines at most 2,500 nodes; reading far beyond would only load the app.
 constexpr std::size_t prefetchNodeLimit = 3000;
+
+bool settled(auto status)
+{
+    return status == decltype(status)::done || status == decltype(status)::failed;
+}
 
 } // namespace
 
@@ -33,154 +35,210 @@ void AtspiTree::forget()
     // Answers still on their way belong to the old generation and are dropped when they come.
     ++generation_;
     cache_.clear();
-    prefetchQueue_.clear();
-    inFlight_ = 0;
+    urgentQueue_.clear();
+    readAheadQueue_.clear();
     prefetchedNodes_ = 0;
 }
 
-template <class T, class Parse>
-void AtspiTree::request(
-    const NodeKey& key, Fetched<T> NodeInfo::*field, const char* interface, const char* member, Parse parse)
+void AtspiTree::startWalk()
 {
-    using Status = typename Fetched<T>::Status;
-    if ((info(key).*field).status != Status::none) {
-        return;
-    }
+    walk_ = deadlineAfter(DeadlineClock::now(), walkBudget);
+    childLimit_ = walkNodeCap;
+    issue();
+}
+
+void AtspiTree::endWalk()
+{
+    walk_.reset();
+}
+
+bool AtspiTree::outOfTime()
+{
     DBusConnection* connection = bus();
-    if (connection == nullptr) {
-        (info(key).*field).status = Status::failed;
-        return;
-    }
-    (info(key).*field).status = Status::pending;
-    const std::uint64_t generation = generation_;
-    const bool sent = connection->callAsync(connection->newCall(key.bus, key.path, interface, member),
-        [this, key, field, generation, parse](sd_bus_message* reply) {
-            if (generation != generation_) {
-                return;
-            }
-            --inFlight_;
-            auto& fetched = info(key).*field;
-            std::optional<T> value = reply == nullptr ? std::nullopt : parse(reply);
-            if (value) {
-                fetched.value = std::move(*value);
-                fetched.status = Status::done;
-            } else {
-                fetched.status = Status::failed;
-            }
-            onAnswer(key);
-            issuePrefetches();
-        });
-    if (sent) {
-        ++inFlight_;
-    } else {
-        (info(key).*field).status = Status::failed;
-    }
+    return (walk_ && expired(*walk_, DeadlineClock::now())) || connection == nullptr
+        || connection->callTimeout() == std::chrono::microseconds::zero();
 }
 
-void AtspiTree::requestRole(const NodeKey& key)
+void AtspiTree::limitChildren(std::size_t limit)
 {
-    request(key, &NodeInfo::role, accessibleInterface, "GetRole", [](sd_bus_message* reply) {
-        std::uint32_t value = 0;
-        return sd_bus_message_read(reply, "u", &value) > 0 ? std::optional<std::uint32_t>(value) : std::nullopt;
-    });
+    childLimit_ = limit;
 }
 
-void AtspiTree::requestStates(const NodeKey& key)
-{
-    request(key, &NodeInfo::states, accessibleInterface, "GetState", [](sd_bus_message* reply) {
-        const void* words = nullptr;
-        std::size_t size = 0;
-        if (sd_bus_message_read_array(reply, 'u', &words, &size) < 0) {
-            return std::optional<StateSet>();
-        }
-        return std::optional<StateSet>(
-            stateSetFromWords(std::span<const std::uint32_t>(static_cast<const std::uint32_t*>(words), size / 4)));
-    });
-}
+// --- Children in bounded pieces ------------------------------------------------------------------
 
 void AtspiTree::requestChildren(const NodeKey& key)
 {
-    request(key, &NodeInfo::children, accessibleInterface, "GetChildren",
-        [](sd_bus_message* reply) { return readReferenceArray(reply); });
-    requestEditableChildren(key);
+    NodeInfo& node = info(key);
+    if (node.children.status == Status::none) {
+        node.children.status = Status::pending;
+        enqueue(Work{key, Job::childCount}, node.urgent);
+    }
 }
 
-void AtspiTree::requestEditableChildren(const NodeKey& key)
+void AtspiTree::planChildren(const NodeKey& key)
 {
-    // The application tells in one call which of the children are editable, so the walk needs no
-    // state read for each child: an editable state is all it looks at for most of them.
     NodeInfo& node = info(key);
-    if (node.editableChildren.status != Fetched<std::vector<NodeKey>>::Status::none) {
+    if (node.childFetch || !settled(node.childCount.status)) {
         return;
     }
-    DBusConnection* connection = bus();
-    auto call = connection == nullptr ? MessagePtr(nullptr, sd_bus_message_unref)
-                                      : connection->newCall(key.bus, key.path, collectionInterface, "GetMatches");
-    if (!call || !appendStateRule(call.get(), state::editable)
-        || sd_bus_message_append(call.get(), "uib", sortCanonical, 0, 0) < 0) {
-        node.editableChildren.status = Fetched<std::vector<NodeKey>>::Status::failed;
+    if (node.childCount.status == Status::failed) {
+        node.childFetch = ChildFetch{};
+        node.children.status = Status::failed;
         return;
     }
-    node.editableChildren.status = Fetched<std::vector<NodeKey>>::Status::pending;
-    const std::uint64_t generation = generation_;
-    const bool sent = connection->callAsync(call, [this, key, generation](sd_bus_message* reply) {
-        if (generation != generation_) {
-            return;
+    // A claimed count is no allocation: no more is fetched than the walk can examine.
+    node.childFetch = planChildFetch(node.childCount.value, childLimit_);
+    // Which children are editable matters to the walk alone, and only where there are children.
+    if (walk_ && node.childFetch->kind != ChildFetch::Kind::none) {
+        enqueue(Work{key, Job::editableChildren}, node.urgent);
+    }
+    switch (info(key).childFetch->kind) {
+    case ChildFetch::Kind::none:
+        node.listed.emplace();
+        break;
+    case ChildFetch::Kind::wholeList:
+        enqueue(Work{key, Job::wholeList}, node.urgent);
+        break;
+    case ChildFetch::Kind::byIndex: {
+        const std::size_t count = node.childFetch->count;
+        const bool urgent = node.urgent;
+        info(key).pieces.resize(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            enqueue(Work{key, Job::childAt, i}, urgent);
         }
-        --inFlight_;
-        auto found = readReferenceArray(reply);
-        auto& fetched = info(key).editableChildren;
-        if (found) {
-            fetched.value = std::move(*found);
-            fetched.status = Fetched<std::vector<NodeKey>>::Status::done;
-        } else {
-            fetched.status = Fetched<std::vector<NodeKey>>::Status::failed;
-        }
-        onAnswer(key);
-        issuePrefetches();
-    });
-    if (sent) {
-        ++inFlight_;
-    } else {
-        node.editableChildren.status = Fetched<std::vector<NodeKey>>::Status::failed;
+        break;
+    }
     }
 }
+
+void AtspiTree::collectChildren(const NodeKey& key)
+{
+    NodeInfo& node = info(key);
+    if (!node.childFetch || node.listed || node.children.status != Status::pending) {
+        return;
+    }
+    if (node.childFetch->kind == ChildFetch::Kind::wholeList) {
+        if (node.wholeList.status == Status::failed) {
+            node.children.status = Status::failed;
+        } else if (node.wholeList.status == Status::done) {
+            node.listed = std::move(node.wholeList.value);
+        }
+    } else if (node.childFetch->kind == ChildFetch::Kind::byIndex) {
+        const bool allIn = std::all_of(
+            node.pieces.begin(), node.pieces.end(), [](const auto& piece) { return settled(piece.status); });
+        if (allIn) {
+            std::vector<NodeKey> listed;
+            for (auto& piece : node.pieces) {
+                if (piece.status == Status::done) {
+                    listed.push_back(std::move(piece.value));
+                }
+            }
+            node.listed = std::move(listed);
+        }
+    }
+}
+
+void AtspiTree::settleChildren(const NodeKey& key)
+{
+    NodeInfo& node = info(key);
+    if (!node.listed || node.children.status != Status::pending) {
+        return;
+    }
+    // References into another bus wait for the other side to name this node as their parent.
+    const std::vector<NodeKey> listed = *node.listed;
+    const bool urgent = node.urgent;
+    bool waiting = false;
+    for (const auto& child : listed) {
+        if (classifyChild(key, child) != Reference::checkEmbedding) {
+            continue;
+        }
+        NodeInfo& childInfo = info(child);
+        if (!settled(childInfo.reportedParent.status)) {
+            waiting = true;
+            if (std::find(childInfo.awaitingEmbedding.begin(), childInfo.awaitingEmbedding.end(), key)
+                == childInfo.awaitingEmbedding.end()) {
+                childInfo.awaitingEmbedding.push_back(key);
+            }
+            requestParent(child, urgent);
+        }
+    }
+    if (waiting) {
+        return;
+    }
+    std::vector<NodeKey> kept;
+    for (const auto& child : listed) {
+        const Reference reference = classifyChild(key, child);
+        if (reference == Reference::follow
+            || (reference == Reference::checkEmbedding && embeddingConfirmed(key, info(child).reportedParent.value))) {
+            kept.push_back(child);
+        }
+    }
+    NodeInfo& settledNode = info(key);
+    settledNode.children.value = std::move(kept);
+    settledNode.children.status = Status::done;
+}
+
+void AtspiTree::requestParent(const NodeKey& key, bool urgent)
+{
+    NodeInfo& node = info(key);
+    if (node.reportedParent.status == Status::queued && urgent) {
+        promote(key);
+        return;
+    }
+    enqueue(Work{key, Job::parent}, urgent);
+}
+
+// --- Answers -------------------------------------------------------------------------------------
 
 void AtspiTree::onAnswer(const NodeKey& key)
 {
+    planChildren(key);
+    collectChildren(key);
+    settleChildren(key);
     NodeInfo& node = info(key);
-    using ListStatus = Fetched<std::vector<NodeKey>>::Status;
-    if (node.children.status == ListStatus::done && !node.childrenSettled) {
-        node.childrenSettled = true;
-        for (const auto& child : node.children.value) {
+    if (settled(node.reportedParent.status) && !node.awaitingEmbedding.empty()) {
+        const auto waiting = std::move(node.awaitingEmbedding);
+        info(key).awaitingEmbedding.clear();
+        for (const auto& list : waiting) {
+            settleChildren(list);
+            onAnswer(list);
+        }
+    }
+    NodeInfo& current = info(key);
+    if (current.children.status == Status::done && !current.childrenSettled) {
+        current.childrenSettled = true;
+        const std::vector<NodeKey> kids = current.children.value;
+        for (const auto& child : kids) {
             auto& childInfo = info(child);
             childInfo.parent = key;
             if (!childInfo.prefetched && prefetchedNodes_ < prefetchNodeLimit) {
                 childInfo.prefetched = true;
                 ++prefetchedNodes_;
-                prefetchQueue_.push_back(child);
+                enqueue(Work{child, Job::role}, false);
             }
         }
     }
-    if (node.childrenSettled && node.editableChildren.status == ListStatus::done && !node.editableSettled) {
-        node.editableSettled = true;
-        const auto& editable = node.editableChildren.value;
-        for (const auto& child : node.children.value) {
+    NodeInfo& again = info(key);
+    if (again.childrenSettled && again.editableChildren.status == Status::done && !again.editableSettled) {
+        again.editableSettled = true;
+        const auto editable = again.editableChildren.value;
+        const auto kids = again.children.value;
+        for (const auto& child : kids) {
             auto& childInfo = info(child);
-            if (childInfo.editable.status != Fetched<bool>::Status::done) {
+            if (childInfo.editable.status != Status::done) {
                 childInfo.editable.value = std::find(editable.begin(), editable.end(), child) != editable.end();
-                childInfo.editable.status = Fetched<bool>::Status::done;
+                childInfo.editable.status = Status::done;
                 readChildrenAheadIfWalked(child);
             }
         }
     }
-    if (node.states.status == Fetched<StateSet>::Status::done && node.editable.status != Fetched<bool>::Status::done) {
-        node.editable.value = hasState(node.states.value, state::editable);
-        node.editable.status = Fetched<bool>::Status::done;
+    NodeInfo& last = info(key);
+    if (last.states.status == Status::done && last.editable.status != Status::done) {
+        last.editable.value = hasState(last.states.value, state::editable);
+        last.editable.status = Status::done;
     }
-    if (node.role.status == Fetched<std::uint32_t>::Status::done && node.prefetched
-        && roleDependsOnStates(node.role.value)) {
-        requestStates(key);
+    if (last.role.status == Status::done && last.prefetched && roleDependsOnStates(last.role.value)) {
+        enqueue(Work{key, Job::states}, last.urgent);
     }
     readChildrenAheadIfWalked(key);
 }
@@ -188,13 +246,12 @@ void AtspiTree::onAnswer(const NodeKey& key)
 void AtspiTree::readChildrenAheadIfWalked(const NodeKey& key)
 {
     const NodeInfo& node = info(key);
-    if (!node.prefetched || node.children.status != Fetched<std::vector<NodeKey>>::Status::none
-        || node.role.status != Fetched<std::uint32_t>::Status::done
-        || node.editable.status != Fetched<bool>::Status::done || node.editable.value) {
+    if (!node.prefetched || node.children.status != Status::none || node.role.status != Status::done
+        || node.editable.status != Status::done || node.editable.value) {
         return;
     }
     const bool needsStates = roleDependsOnStates(node.role.value);
-    if (needsStates && node.states.status != Fetched<StateSet>::Status::done) {
+    if (needsStates && node.states.status != Status::done) {
         return;
     }
     // A walk looks inside neither a text entry (a candidate) nor a leaf role.
@@ -204,31 +261,38 @@ void AtspiTree::readChildrenAheadIfWalked(const NodeKey& key)
     }
 }
 
-void AtspiTree::issuePrefetches()
-{
-    while (inFlight_ < prefetchWindow && !prefetchQueue_.empty()) {
-        const NodeKey key = std::move(prefetchQueue_.front());
-        prefetchQueue_.pop_front();
-        requestRole(key);
-    }
-}
+// --- Reads ---------------------------------------------------------------------------------------
 
-template <class T> bool AtspiTree::waitFor(const NodeKey& key, Fetched<T> NodeInfo::*field)
+bool AtspiTree::waitFor(const NodeKey& key, const std::function<Status(const NodeInfo&)>& status)
 {
-    using Status = typename Fetched<T>::Status;
     DBusConnection* connection = bus();
     if (connection == nullptr) {
         return false;
     }
     const std::uint64_t generation = generation_;
-    connection->pumpUntil([&] { return generation != generation_ || (info(key).*field).status != Status::pending; });
-    return generation == generation_ && (info(key).*field).status == Status::done;
+    // A spent walk budget cuts the wait: the read fails, and the walk stops at its next test.
+    connection->pumpUntil([&] {
+        return generation != generation_ || settled(status(info(key)))
+            || (walk_ && expired(*walk_, DeadlineClock::now()));
+    });
+    return generation == generation_ && status(info(key)) == Status::done;
+}
+
+void AtspiTree::requestRole(const NodeKey& key)
+{
+    promote(key);
+    enqueue(Work{key, Job::role}, true);
+}
+
+void AtspiTree::requestStates(const NodeKey& key)
+{
+    enqueue(Work{key, Job::states}, true);
 }
 
 std::optional<std::uint32_t> AtspiTree::role(const NodeKey& key)
 {
     requestRole(key);
-    if (!waitFor(key, &NodeInfo::role)) {
+    if (!waitFor(key, [](const NodeInfo& node) { return node.role.status; })) {
         return std::nullopt;
     }
     return info(key).role.value;
@@ -237,7 +301,7 @@ std::optional<std::uint32_t> AtspiTree::role(const NodeKey& key)
 std::optional<StateSet> AtspiTree::states(const NodeKey& key)
 {
     requestStates(key);
-    if (!waitFor(key, &NodeInfo::states)) {
+    if (!waitFor(key, [](const NodeInfo& node) { return node.states.status; })) {
         return std::nullopt;
     }
     return info(key).states.value;
@@ -262,7 +326,7 @@ std::optional<std::string_view> AtspiTree::axRole(const NodeKey& key)
 std::optional<bool> AtspiTree::isEditable(const NodeKey& key)
 {
     // Known from the parent's list of editable children, or else from the node's own states.
-    if (info(key).editable.status != Fetched<bool>::Status::done) {
+    if (info(key).editable.status != Status::done) {
         const auto nodeStates = states(key);
         if (!nodeStates) {
             return std::nullopt;
@@ -274,8 +338,9 @@ std::optional<bool> AtspiTree::isEditable(const NodeKey& key)
 
 std::optional<std::vector<NodeKey>> AtspiTree::children(const NodeKey& key)
 {
+    promote(key);
     requestChildren(key);
-    if (!waitFor(key, &NodeInfo::children)) {
+    if (!waitFor(key, [](const NodeInfo& node) { return node.children.status; })) {
         return std::nullopt;
     }
     return info(key).children.value;
@@ -286,23 +351,11 @@ std::optional<NodeKey> AtspiTree::parent(const NodeKey& key)
     if (const auto& known = info(key).parent) {
         return known;
     }
-    auto call = bus()->newCall(key.bus, key.path, propertiesInterface, "Get");
-    if (!call || sd_bus_message_append(call.get(), "ss", accessibleInterface, "Parent") < 0) {
+    requestParent(key, true);
+    if (!waitFor(key, [](const NodeInfo& node) { return node.reportedParent.status; })) {
         return std::nullopt;
     }
-    const auto reply = bus()->call(call);
-    const char* name = nullptr;
-    const char* path = nullptr;
-    if (!reply || sd_bus_message_enter_container(reply.get(), 'v', "(so)") < 0
-        || sd_bus_message_read(reply.get(), "(so)", &name, &path) <= 0) {
-        return std::nullopt;
-    }
-    NodeKey found{name, path};
-    if (isNull(found)) {
-        return std::nullopt;
-    }
-    info(key).parent = found;
-    return found;
+    return info(key).reportedParent.value;
 }
 
 } // namespace focusprobe::platform::desktop

@@ -7,7 +7,7 @@ pkg_check_modules(FOCUSPROBE_SPEECHD REQUIRED speech-dispatcher)
 # The translation tables and the deadline arithmetic need no library, so their tests run without
 # a desktop.
 add_library(focusprobe_linux_tables STATIC ${CMAKE_CURRENT_LIST_DIR}/tables.cpp ${CMAKE_CURRENT_LIST_DIR}/layout_data.cpp
-                                           ${CMAKE_CURRENT_LIST_DIR}/deadline.cpp)
+                                           ${CMAKE_CURRENT_LIST_DIR}/deadline.cpp ${CMAKE_CURRENT_LIST_DIR}/atspi_bounds.cpp)
 target_link_libraries(focusprobe_linux_tables PUBLIC focusprobe_core)
 
 # The Wayland client pieces that need no bus: the compositor connection, keymaps and the
@@ -21,6 +21,8 @@ add_library(focusprobe_backend STATIC
   ${CMAKE_CURRENT_LIST_DIR}/atspi_bus.cpp
   ${CMAKE_CURRENT_LIST_DIR}/atspi_protocol.cpp
   ${CMAKE_CURRENT_LIST_DIR}/atspi_tree.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/atspi_tree_calls.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/atspi_applications.cpp
   ${CMAKE_CURRENT_LIST_DIR}/atspi_accessibility.cpp
   ${CMAKE_CURRENT_LIST_DIR}/desktop_buses.cpp
   ${CMAKE_CURRENT_LIST_DIR}/x11_connection.cpp

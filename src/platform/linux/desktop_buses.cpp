@@ -6,8 +6,8 @@
 
 namespace focusprobe::platform::desktop {
 
-DesktopBuses::DesktopBuses(std::function<std::optional<std::string>()> addressFromDisplay)
-    : addressFromDisplay_(std::move(addressFromDisplay))
+DesktopBuses::DesktopBuses(const Deadline& deadline, std::function<std::optional<std::string>()> addressFromDisplay)
+    : deadline_(deadline), addressFromDisplay_(std::move(addressFromDisplay))
 {
 }
 
@@ -15,7 +15,7 @@ DBusConnection* DesktopBuses::session()
 {
     if (!sessionTried_) {
         sessionTried_ = true;
-        session_ = DBusConnection::openSession();
+        session_ = DBusConnection::openSession(deadline_);
     }
     return session_.get();
 }
@@ -28,7 +28,7 @@ DBusConnection* DesktopBuses::accessibility()
     accessibilityTried_ = true;
     // The display's root property saves a round trip through the session bus.
     if (const auto address = addressFromDisplay_()) {
-        accessibility_ = DBusConnection::open(*address);
+        accessibility_ = DBusConnection::open(*address, deadline_);
     }
     if (!accessibility_) {
         if (DBusConnection* sessionBus = session()) {
@@ -36,7 +36,7 @@ DBusConnection* DesktopBuses::accessibility()
                 = sessionBus->call(sessionBus->newCall("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress"));
             const char* address = nullptr;
             if (reply && sd_bus_message_read(reply.get(), "s", &address) > 0 && address != nullptr) {
-                accessibility_ = DBusConnection::open(address);
+                accessibility_ = DBusConnection::open(address, deadline_);
             }
         }
     }

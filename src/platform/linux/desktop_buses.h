@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/linux/atspi_bus.h"
+#include "platform/linux/deadline.h"
 
 #include <functional>
 #include <memory>
@@ -13,11 +14,13 @@ namespace focusprobe::platform::desktop {
 class DesktopBuses {
 public:
     // addressFromDisplay reads the accessibility bus address the display publishes, if any.
-    explicit DesktopBuses(std::function<std::optional<std::string>()> addressFromDisplay);
+    // Finding the address, connecting and authenticating all end at the deadline.
+    DesktopBuses(const Deadline& deadline, std::function<std::optional<std::string>()> addressFromDisplay);
     DBusConnection* accessibility();
     DBusConnection* session();
 
 private:
+    Deadline deadline_;
     std::function<std::optional<std::string>()> addressFromDisplay_;
     std::unique_ptr<DBusConnection> accessibility_;
     std::unique_ptr<DBusConnection> session_;

@@ -164,7 +164,13 @@ struct RoleEntry {
     std::string_view axRole;
 };
 
-// AtspiRole numbers. Text roles and combo boxes depend on states and are handled in axRoleFor.
+// AtspiRole numbers. Text roles, combo boxes and page tabs depend on states and are handled in
+// axRoleFor. No role whose element can hold content maps into the composer walk's skip set
+// (static text, image, button, menu bar, menu, menu item, toolbar, scroll bar, link, check box,
+// radio button, slider, pop-up button): panels, fillers, scroll panes, viewports, sections,
+// groupings, tab lists and captions, which hold the content, are the neutral group. The toolbar
+// is skipped as it is on a Mac, and a label stays static text: entering every label costs a
+// toolkit's walk a call each, for the rare web form whose label wraps its input.
 constexpr auto roleTable = std::to_array<RoleEntry>({
     {2, "AXWindow"}, // alert
     {7, "AXCheckBox"}, // check box
@@ -173,12 +179,11 @@ constexpr auto roleTable = std::to_array<RoleEntry>({
     {23, "AXWindow"}, // frame
     {26, "AXImage"}, // icon
     {27, "AXImage"}, // image
-    {29, "AXStaticText"}, // label
+    {29, "AXStaticText"}, // label: a leaf in the toolkits; a web label wrapping its input is not entered
     {31, "AXList"}, // list
     {33, "AXMenu"}, // menu
     {34, "AXMenuBar"}, // menu bar
     {35, "AXMenuItem"}, // menu item
-    {37, "AXRadioButton"}, // page tab: a tab button, as on a Mac
     {38, "AXTabGroup"}, // page tab list
     {41, "AXMenu"}, // popup menu
     {42, "AXProgressIndicator"}, {43, "AXButton"}, // push button
@@ -198,7 +203,6 @@ constexpr auto roleTable = std::to_array<RoleEntry>({
     {66, "AXOutline"}, // tree table
     {69, "AXWindow"}, // window
     {75, "AXApplication"}, // application
-    {81, "AXStaticText"}, // caption
     {83, "AXHeading"}, // heading
     {88, "AXLink"}, // link
     {95, "AXWebArea"}, // document web
@@ -212,6 +216,7 @@ constexpr std::uint32_t roleEntry = 79;
 constexpr std::uint32_t rolePasswordText = 40;
 constexpr std::uint32_t roleTerminal = 60;
 constexpr std::uint32_t roleComboBox = 11;
+constexpr std::uint32_t rolePageTab = 37;
 
 } // namespace
 
@@ -300,7 +305,12 @@ std::string_view axRoleFor(std::uint32_t atspiRole, StateSet states)
     case roleTerminal:
         return "AXTextArea";
     case roleComboBox:
-        return hasState(states, state::editable) ? "AXComboBox" : "AXPopUpButton";
+        // GTK's combo box with an entry is not editable itself: the entry is its child.
+        return hasState(states, state::editable) ? "AXComboBox" : "AXGroup";
+    case rolePageTab:
+        // A notebook page's content lives under its tab. The current page is walked like any
+        // group; the others are tab buttons, as on a Mac, where hidden pages are not in the tree.
+        return hasState(states, state::selected) ? "AXGroup" : "AXRadioButton";
     default:
         break;
     }
@@ -311,8 +321,8 @@ std::string_view axRoleFor(std::uint32_t atspiRole, StateSet states)
 
 bool roleDependsOnStates(std::uint32_t atspiRole)
 {
-    return atspiRole == roleText || atspiRole == roleEntry || atspiRole == rolePasswordText
-        || atspiRole == roleComboBox;
+    return atspiRole == roleText || atspiRole == roleEntry || atspiRole == rolePasswordText || atspiRole == roleComboBox
+        || atspiRole == rolePageTab;
 }
 
 bool isTextEntryAxRole(std::string_view role)

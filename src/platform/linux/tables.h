@@ -72,6 +72,7 @@ inline constexpr int editable = 7;
 inline constexpr int focusable = 11;
 inline constexpr int focused = 12;
 inline constexpr int multiLine = 17;
+inline constexpr int selected = 23;
 inline constexpr int showing = 25;
 inline constexpr int singleLine = 26;
 } // namespace state

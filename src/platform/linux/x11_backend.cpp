@@ -27,9 +27,12 @@ using desktop::DisplayPtr;
 class X11Backend final : public Backend {
 public:
     X11Backend(const Deadline& deadline, DisplayPtr display)
-        : deadline_(deadline), display_(std::move(display)), buses_([this] {
-              return desktop::textProperty(display_.get(), DefaultRootWindow(display_.get()), "AT_SPI_BUS", XA_STRING);
-          }),
+        : deadline_(deadline), display_(std::move(display)),
+          buses_(deadline_,
+              [this] {
+                  return desktop::textProperty(
+                      display_.get(), DefaultRootWindow(display_.get()), "AT_SPI_BUS", XA_STRING);
+              }),
           accessibility_(buses_, [this] { return desktop::hasInputExtensions(display_.get()); }),
           workspace_(desktop::makeX11Workspace(display_.get(), accessibility_, buses_)),
           keyboard_(desktop::makeX11Keyboard(display_.get())), events_(desktop::makeXTestEvents(display_.get())),
