@@ -496,9 +496,10 @@ public:
 class WaylandBackend final : public Backend {
 public:
     WaylandBackend(std::unique_ptr<WaylandConnection> connection, const Deadline& deadline)
-        : seat_(std::move(connection), deadline), buses_([] { return std::optional<std::string>(); }),
-          accessibility_(buses_, [] { return true; }), workspace_(seat_, accessibility_, buses_), keyboard_(seat_),
-          events_(seat_, buses_, process_), speech_(desktop::makeSpeechDispatcherSpeech(nullptr))
+        : deadline_(deadline), seat_(std::move(connection), deadline_),
+          buses_(deadline_, [] { return std::optional<std::string>(); }), accessibility_(buses_, [] { return true; }),
+          workspace_(seat_, accessibility_, buses_), keyboard_(seat_), events_(seat_, buses_, process_),
+          speech_(desktop::makeSpeechDispatcherSpeech(nullptr))
     {
     }
 
@@ -508,6 +509,7 @@ public:
     }
 
 private:
+    Deadline deadline_;
     WaylandSeat seat_;
     PollLoop loop_;
     DesktopBuses buses_;
