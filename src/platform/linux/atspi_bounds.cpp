@@ -41,11 +41,6 @@ ChildFetch planChildFetch(std::int64_t claimed, std::size_t limit)
     return {ChildFetch::Kind::byIndex, limit};
 }
 
-bool readCountsAhead(std::size_t siblings)
-{
-    return siblings <= countsAheadList;
-}
-
 ChildHandout handOutChildren(std::optional<std::vector<NodeKey>> read, bool outOfTime, std::size_t handedOut)
 {
     const std::size_t room = (walkNodeCap > handedOut + 1 ? walkNodeCap - 1 - handedOut : 0) + 1;

@@ -45,14 +45,6 @@ struct ChildFetch {
 inline constexpr std::size_t smallChildList = 64;
 ChildFetch planChildFetch(std::int64_t claimed, std::size_t limit);
 
-// Whether the children of a list this long have their counts read along with their roles, so
-// that a container's list is asked as soon as its role shows the walk will enter it, one round
-// trip sooner. A short list is mostly layout (boxes, panes, viewports), the levels a walk goes
-// down one after another; a long one is mostly leaves (labels, rows of items), where a count for
-// every child costs the application more calls than the round trips save.
-inline constexpr std::size_t countsAheadList = 8;
-bool readCountsAhead(std::size_t siblings);
-
 // A reference that names no node, handed to the walk in place of children its time ran out
 // before it could read: the walk then knows nodes were left unexamined. Nothing is ever read
 // from it, and its own children are another such reference.

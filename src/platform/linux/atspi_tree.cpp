@@ -69,25 +69,16 @@ void AtspiTree::limitChildren(std::size_t limit)
 void AtspiTree::requestChildren(const NodeKey& key)
 {
     NodeInfo& node = info(key);
-    if (node.children.status != Status::none) {
-        return;
-    }
-    node.children.status = Status::pending;
-    // A count read ahead with the role is already in, or on its way: the list follows it.
-    if (node.childCount.status == Status::none) {
+    if (node.children.status == Status::none) {
+        node.children.status = Status::pending;
         enqueue(Work{key, Job::childCount}, node.urgent);
-    } else if (settled(node.childCount.status)) {
-        onAnswer(key);
-    } else if (node.urgent) {
-        enqueue(Work{key, Job::childCount}, true);
     }
 }
 
 void AtspiTree::planChildren(const NodeKey& key)
 {
     NodeInfo& node = info(key);
-    // A count read ahead waits until the node's children are wanted.
-    if (node.childFetch || node.children.status != Status::pending || !settled(node.childCount.status)) {
+    if (node.childFetch || !settled(node.childCount.status)) {
         return;
     }
     if (node.childCount.status == Status::failed) {
@@ -217,7 +208,6 @@ void AtspiTree::onAnswer(const NodeKey& key)
     if (current.children.status == Status::done && !current.childrenSettled) {
         current.childrenSettled = true;
         const std::vector<NodeKey> kids = current.children.value;
-        const bool countsAhead = readCountsAhead(kids.size());
         for (const auto& child : kids) {
             auto& childInfo = info(child);
             childInfo.parent = key;
@@ -225,9 +215,6 @@ void AtspiTree::onAnswer(const NodeKey& key)
                 childInfo.prefetched = true;
                 ++prefetchedNodes_;
                 enqueue(Work{child, Job::role}, false);
-                if (countsAhead) {
-                    enqueue(Work{child, Job::childCount}, false);
-                }
             }
         }
     }
