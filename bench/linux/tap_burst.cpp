@@ -12,12 +12,12 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
 #include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
