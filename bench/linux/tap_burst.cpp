@@ -4,8 +4,8 @@
 //
 // Usage: tap_burst path/to/focusprobe [taps=10000] [per-second=1200] [keycode=108]
 // DISPLAY names the X server. Prints one summary line; exit status 0 when every tap was reported.
-#include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
 
 #include <algorithm>
 #include <array>
@@ -94,9 +94,9 @@ int main(int argc, char** argv)
     }
     const long taps = argc > 2 ? std::strtol(argv[2], nullptr, 10) : 10000;
     const double rate = argc > 3 ? std::strtod(argv[3], nullptr) : 1200.0;
-    const auto keycode = static_cast<unsigned>(argc > 4 ? std::strtol(argv[4], nullptr, 10) : 108);
-    Display* display = XOpenDisplay(nullptr);
-    if (display == nullptr) {
+    const auto keycode = static_cast<std::uint8_t>(argc > 4 ? std::strtol(argv[4], nullptr, 10) : 108);
+    xcb_connection_t* display = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(display) != 0) {
         std::fprintf(stderr, "tap_burst: cannot open the display\n");
         return 2;
     }
@@ -145,14 +145,14 @@ int main(int argc, char** argv)
     for (long i = 0; i < taps; ++i) {
         const auto pressAt = start + period * i;
         sleepUntil(pressAt);
-        XTestFakeKeyEvent(display, keycode, True, CurrentTime);
-        XFlush(display);
+        xcb_test_fake_input(display, XCB_KEY_PRESS, keycode, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        xcb_flush(display);
         sleepUntil(pressAt + period / 2);
-        XTestFakeKeyEvent(display, keycode, False, CurrentTime);
-        XFlush(display);
+        xcb_test_fake_input(display, XCB_KEY_RELEASE, keycode, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        xcb_flush(display);
         releases.push_back(Clock::now());
     }
-    XSync(display, False);
+    std::free(xcb_get_input_focus_reply(display, xcb_get_input_focus(display), nullptr));
     const auto sent = Clock::now();
 
     // Every line should follow its release at once; three seconds is far beyond any answer.
@@ -164,7 +164,7 @@ int main(int argc, char** argv)
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) { }
     reader.join();
-    XCloseDisplay(display);
+    xcb_disconnect(display);
 
     std::vector<Clock::time_point> tapTimes;
     for (const auto& [text, when] : lines.lines) {

@@ -1,13 +1,14 @@
 # The X11 + AT-SPI backend, with the headless one beside it for a machine without a display.
 find_package(PkgConfig REQUIRED)
-pkg_check_modules(FOCUSPROBE_DESKTOP REQUIRED IMPORTED_TARGET libsystemd x11 xi xtst xkbcommon)
+pkg_check_modules(FOCUSPROBE_DESKTOP REQUIRED IMPORTED_TARGET libsystemd xcb xcb-xkb xcb-xinput xcb-xtest xau xkbcommon)
 # Only the header: the speech client is loaded at run time, for announcements alone.
 pkg_check_modules(FOCUSPROBE_SPEECHD REQUIRED speech-dispatcher)
 
 # The translation tables and the deadline arithmetic need no library, so their tests run without
 # a desktop.
 add_library(focusprobe_linux_tables STATIC ${CMAKE_CURRENT_LIST_DIR}/tables.cpp ${CMAKE_CURRENT_LIST_DIR}/layout_data.cpp
-                                           ${CMAKE_CURRENT_LIST_DIR}/deadline.cpp)
+                                           ${CMAKE_CURRENT_LIST_DIR}/deadline.cpp ${CMAKE_CURRENT_LIST_DIR}/x11_wire.cpp
+                                           ${CMAKE_CURRENT_LIST_DIR}/x11_key_positions.cpp)
 target_link_libraries(focusprobe_linux_tables PUBLIC focusprobe_core)
 
 add_library(focusprobe_backend STATIC
@@ -17,7 +18,6 @@ add_library(focusprobe_backend STATIC
   ${CMAKE_CURRENT_LIST_DIR}/atspi_accessibility.cpp
   ${CMAKE_CURRENT_LIST_DIR}/desktop_buses.cpp
   ${CMAKE_CURRENT_LIST_DIR}/x11_connection.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/x11_key_positions.cpp
   ${CMAKE_CURRENT_LIST_DIR}/x11_workspace.cpp
   ${CMAKE_CURRENT_LIST_DIR}/x11_keyboard.cpp
   ${CMAKE_CURRENT_LIST_DIR}/x11_events.cpp

@@ -8,6 +8,6 @@ namespace focusprobe::platform::desktop {
 
 // Announcements through speech-dispatcher, loaded only when one is made; the speaking window is
 // an override-redirect X window.
-PiecePtr<Speech> makeSpeechDispatcherSpeech(XDisplay* display);
+PiecePtr<Speech> makeSpeechDispatcherSpeech(XConnection& connection);
 
 } // namespace focusprobe::platform::desktop

@@ -3,24 +3,24 @@
 #include "platform/linux/counted.h"
 #include "platform/linux/tables.h"
 #include "platform/linux/x11_connection.h"
+#include "platform/linux/x11_key_positions.h"
+#include "platform/linux/xcb_xkb.h"
+
+#include <xcb/xcb.h>
+#include <xcb/xinput.h>
 
 #include <algorithm>
 #include <array>
 #include <memory>
 #include <set>
-#include <string>
 #include <vector>
-
-// Xlib's macros (Status, None, Bool...) come last so they cannot touch the headers above.
-#include "platform/linux/x11_key_positions.h"
-#include <X11/extensions/XInput2.h>
 
 namespace focusprobe::platform::desktop {
 namespace {
 
 class XInputMonitoring final : public InputMonitoring {
 public:
-    XInputMonitoring(const char* displayName, PollLoop& loop) : displayName_(displayName), loop_(loop) { }
+    XInputMonitoring(const Deadline& deadline, PollLoop& loop) : deadline_(deadline), loop_(loop) { }
 
     Monitor addGlobalMonitor(std::uint64_t eventMask, InputEventHandler handler) override
     {
@@ -55,51 +55,58 @@ private:
         InputEventHandler handler;
     };
 
-    // A connection of its own, so that no other request reads its events into Xlib's queue
-    // behind the loop's back.
+    // The core protocol's Lock modifier: Caps Lock.
+    static constexpr std::uint8_t lockMask = 1U << 1U;
+
+    // A connection of its own, so that replies awaited elsewhere never read its events into
+    // XCB's queue behind the loop's back. Set up within the command's budget; once watched, it
+    // is only ever read as far as the socket has data, so the loop never blocks on the server.
     bool connect()
     {
         if (display_) {
             return true;
         }
-        DisplayPtr display(XOpenDisplay(displayName_.empty() ? nullptr : displayName_.c_str()));
-        if (!display || !hasInputExtensions(display.get())) {
+        auto display = XConnection::open(deadline_);
+        if (!display || !hasInputExtensions(*display)) {
             return false;
         }
-        int event = 0;
-        int error = 0;
-        if (XQueryExtension(display.get(), "XInputExtension", &xiOpcode_, &event, &error) == False) {
+        xcb_connection_t* c = display->get();
+        struct {
+            xcb_input_event_mask_t head;
+            std::uint32_t bits;
+        } mask{{XCB_INPUT_DEVICE_ALL_MASTER, 1},
+            XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE
+                | XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS};
+        const unsigned selected = xcb_input_xi_select_events_checked(c, display->root(), 1, &mask.head).sequence;
+        // Caps Lock's state comes with the events, so no event waits on a question to the server.
+        const auto keymap = readKeymap(*display);
+        if (keymap) {
+            xcb_xkb_select_events_details_t details{};
+            details.affectState = XCB_XKB_STATE_PART_MODIFIER_LOCK;
+            details.stateDetails = XCB_XKB_STATE_PART_MODIFIER_LOCK;
+            xcb_xkb_select_events_aux(
+                c, XCB_XKB_ID_USE_CORE_KBD, XCB_XKB_EVENT_TYPE_STATE_NOTIFY, 0, 0, 0, 0, &details);
+            if (const auto state = readXkbState(*display)) {
+                capsLocked_ = (state->lockedModifiers & lockMask) != 0;
+            }
+        }
+        const auto held = display->wait<xcb_query_keymap_reply_t>(xcb_query_keymap(c));
+        if (!held || !display->waitForCompletion(selected)) {
             return false;
         }
-        std::array<unsigned char, XIMaskLen(XI_LASTEVENT)> bits{};
-        XISetMask(bits.data(), XI_RawKeyPress);
-        XISetMask(bits.data(), XI_RawKeyRelease);
-        XISetMask(bits.data(), XI_RawButtonPress);
-        XIEventMask mask{XIAllMasterDevices, static_cast<int>(bits.size()), bits.data()};
-        if (XISelectEvents(display.get(), DefaultRootWindow(display.get()), &mask, 1) != Success) {
-            return false;
-        }
-        positions_ = std::make_unique<KeyPositions>(display.get());
+        positions_ = KeyPositions(keymap.value_or(Keymap{}));
         // Modifiers already held when the monitor starts count as down.
-        std::array<char, 32> keys{};
-        XQueryKeymap(display.get(), keys.data());
         for (unsigned code = 8; code < 256; ++code) {
-            const auto mac = positions_->macKeyCode(code);
-            if ((static_cast<unsigned char>(keys[code / 8]) & (1U << (code % 8))) != 0 && mac && isModifierKey(*mac)
+            const auto mac = positions_.macKeyCode(code);
+            if ((held->keys[code / 8] & (1U << (code % 8))) != 0 && mac && isModifierKey(*mac)
                 && *mac != mackey::capsLock) {
                 modifiersDown_.insert(*mac);
             }
         }
-        XSync(display.get(), False);
+        extensions_ = display->extensions();
         display_ = std::move(display);
-        loop_.watchDescriptor(ConnectionNumber(display_.get()), [this] { drain(); });
+        loop_.watchDescriptor(display_->fd(), [this] { drain(); });
         return true;
-    }
-
-    bool capsLocked()
-    {
-        XkbStateRec state{};
-        return XkbGetState(display_.get(), XkbUseCoreKbd, &state) == Success && (state.locked_mods & LockMask) != 0;
     }
 
     void deliver(std::uint64_t maskBit, const InputEvent& event)
@@ -118,61 +125,80 @@ private:
 
     void drain()
     {
-        Display* display = display_.get();
-        while (XPending(display) > 0) {
-            XEvent event{};
-            XNextEvent(display, &event);
-            XGenericEventCookie* cookie = &event.xcookie;
-            if (cookie->type != GenericEvent || cookie->extension != xiOpcode_
-                || XGetEventData(display, cookie) == False) {
-                continue;
-            }
-            const auto* raw = static_cast<const XIRawEvent*>(cookie->data);
-            const int type = cookie->evtype;
-            const auto detail = static_cast<unsigned>(raw->detail);
-            XFreeEventData(display, cookie);
-            if (type == XI_RawButtonPress) {
-                if (detail == 1) {
-                    deliver(eventmask::leftMouseDown, InputEvent{});
-                } else if (detail == 3) {
-                    deliver(eventmask::rightMouseDown, InputEvent{});
-                }
-                continue;
-            }
-            const auto mac = positions_->macKeyCode(detail);
-            const bool press = type == XI_RawKeyPress;
-            if (mac && isModifierKey(*mac)) {
-                if (*mac != mackey::capsLock) {
-                    if (press) {
-                        modifiersDown_.insert(*mac);
-                    } else {
-                        modifiersDown_.erase(*mac);
-                    }
-                } else if (!press) {
-                    continue; // Caps Lock changes the flags when it goes down only
-                }
-                const std::vector<std::uint16_t> held(modifiersDown_.begin(), modifiersDown_.end());
-                deliver(eventmask::flagsChanged, InputEvent{*mac, modifierFlags(held, capsLocked())});
-            } else if (press) {
-                deliver(eventmask::keyDown, InputEvent{mac.value_or(0xFFFF), 0});
-            }
+        xcb_connection_t* c = display_->get();
+        while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
+            const Reply<xcb_generic_event_t> owned(event);
+            handle(*event);
+        }
+        if (display_->broken()) {
+            // The server is gone or cut the connection: no input can be monitored any more.
+            loop_.terminate(loopFailedStatus);
         }
     }
 
-    std::string displayName_;
+    void handle(const xcb_generic_event_t& event)
+    {
+        const unsigned type = event.response_type & 0x7FU;
+        if (extensions_.xkb && type == extensions_.xkbFirstEvent) {
+            const auto& xkb = reinterpret_cast<const xcb_xkb_state_notify_event_t&>(event);
+            if (xkb.xkbType == XCB_XKB_STATE_NOTIFY) {
+                capsLocked_ = (xkb.lockedMods & lockMask) != 0;
+            }
+            return;
+        }
+        const auto& generic = reinterpret_cast<const xcb_ge_generic_event_t&>(event);
+        if (type != XCB_GE_GENERIC || generic.extension != extensions_.xinputOpcode) {
+            return;
+        }
+        const auto& raw = reinterpret_cast<const xcb_input_raw_key_press_event_t&>(event);
+        if (generic.event_type == XCB_INPUT_RAW_BUTTON_PRESS) {
+            if (raw.detail == 1) {
+                deliver(eventmask::leftMouseDown, InputEvent{});
+            } else if (raw.detail == 3) {
+                deliver(eventmask::rightMouseDown, InputEvent{});
+            }
+            return;
+        }
+        const bool press = generic.event_type == XCB_INPUT_RAW_KEY_PRESS;
+        if (!press && generic.event_type != XCB_INPUT_RAW_KEY_RELEASE) {
+            return;
+        }
+        const auto mac = positions_.macKeyCode(raw.detail);
+        if (mac && isModifierKey(*mac)) {
+            if (*mac != mackey::capsLock) {
+                if (press) {
+                    modifiersDown_.insert(*mac);
+                } else {
+                    modifiersDown_.erase(*mac);
+                }
+            } else if (press) {
+                // The server tells the new lock state just after the key: until then, a press
+                // of Caps Lock turns it over.
+                capsLocked_ = !capsLocked_;
+            } else {
+                return; // Caps Lock changes the flags when it goes down only
+            }
+            const std::vector<std::uint16_t> held(modifiersDown_.begin(), modifiersDown_.end());
+            deliver(eventmask::flagsChanged, InputEvent{*mac, modifierFlags(held, capsLocked_)});
+        } else if (press) {
+            deliver(eventmask::keyDown, InputEvent{mac.value_or(0xFFFF), 0});
+        }
+    }
+
+    Deadline deadline_;
     PollLoop& loop_;
-    DisplayPtr display_;
-    int xiOpcode_ = 0;
-    std::unique_ptr<KeyPositions> positions_;
+    std::unique_ptr<XConnection> display_;
+    XExtensions extensions_;
+    KeyPositions positions_;
+    bool capsLocked_ = false;
     std::set<std::uint16_t> modifiersDown_;
     std::vector<Object*> monitors_;
 };
-
 } // namespace
 
-PiecePtr<InputMonitoring> makeXInputMonitoring(const char* displayName, PollLoop& loop)
+PiecePtr<InputMonitoring> makeXInputMonitoring(const Deadline& deadline, PollLoop& loop)
 {
-    return makePiece<XInputMonitoring, InputMonitoring>(displayName, loop);
+    return makePiece<XInputMonitoring, InputMonitoring>(deadline, loop);
 }
 
 } // namespace focusprobe::platform::desktop
