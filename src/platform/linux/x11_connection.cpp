@@ -8,18 +8,19 @@
 #include <xcb/xtest.h>
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
-#include <condition_variable>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
@@ -209,36 +210,52 @@ std::unique_ptr<Xauth, AuthDeleter> findAuthority(int fd, const DisplayName& dis
         names.data(), nameLengths.data()));
 }
 
-// XCB's connection setup waits for the server with no limit. Should the deadline come first, the
-// socket is shut down under it, and the setup fails instead of waiting for ever.
-class SetupWatchdog {
+// The socket whose setup the alarm cuts short. Read in the signal handler, hence a lock-free atomic.
+std::atomic<int> socketInSetup{-1};
+
+void cutSetupShort(int /*signal*/)
+{
+    if (const int fd = socketInSetup.load(); fd >= 0) {
+        ::shutdown(fd, SHUT_RDWR); // async-signal-safe
+    }
+}
+
+// XCB's connection setup waits for the server with no limit. Should the deadline come first, a
+// one-shot alarm shuts the socket down under it, and the setup fails instead of waiting for ever.
+// The alarm is unblocked for the setup, whatever mask the process was started with; the handler
+// stays installed afterwards, so an alarm that fires just as the setup ends does no harm.
+class SetupAlarm {
 public:
-    SetupWatchdog(int fd, const Deadline& deadline)
-        : thread_([this, fd, end = deadline.end] {
-              std::unique_lock lock(mutex_);
-              if (!done_.wait_until(lock, end, [this] { return finished_; })) {
-                  ::shutdown(fd, SHUT_RDWR);
-              }
-          })
+    SetupAlarm(int fd, const Deadline& deadline)
     {
+        struct sigaction action { };
+        action.sa_handler = cutSetupShort;
+        ::sigemptyset(&action.sa_mask);
+        ::sigaction(SIGALRM, &action, nullptr);
+        socketInSetup.store(fd);
+        sigset_t alarm;
+        ::sigemptyset(&alarm);
+        ::sigaddset(&alarm, SIGALRM);
+        ::sigprocmask(SIG_UNBLOCK, &alarm, &savedMask_);
+        // A whole budget already spent still fires, at once.
+        const auto left = std::max(remaining(deadline, DeadlineClock::now()), microseconds(1));
+        itimerval timer{};
+        timer.it_value.tv_sec = static_cast<time_t>(left.count() / 1'000'000);
+        timer.it_value.tv_usec = static_cast<suseconds_t>(left.count() % 1'000'000);
+        ::setitimer(ITIMER_REAL, &timer, nullptr);
     }
-    ~SetupWatchdog()
+    ~SetupAlarm()
     {
-        {
-            const std::lock_guard lock(mutex_);
-            finished_ = true;
-        }
-        done_.notify_one();
-        thread_.join();
+        const itimerval off{};
+        ::setitimer(ITIMER_REAL, &off, nullptr);
+        socketInSetup.store(-1);
+        ::sigprocmask(SIG_SETMASK, &savedMask_, nullptr);
     }
-    SetupWatchdog(const SetupWatchdog&) = delete;
-    SetupWatchdog& operator=(const SetupWatchdog&) = delete;
+    SetupAlarm(const SetupAlarm&) = delete;
+    SetupAlarm& operator=(const SetupAlarm&) = delete;
 
 private:
-    std::mutex mutex_;
-    std::condition_variable done_;
-    bool finished_ = false;
-    std::thread thread_;
+    sigset_t savedMask_{};
 };
 
 } // namespace
@@ -272,7 +289,7 @@ std::unique_ptr<XConnection> XConnection::open(const Deadline& deadline)
     }
     xcb_connection_t* connection = nullptr;
     {
-        const SetupWatchdog watchdog(socket.get(), deadline);
+        const SetupAlarm alarm(socket.get(), deadline);
         // XCB owns the descriptor from here on, failed setups included.
         connection = xcb_connect_to_fd(socket.release(), authority ? &auth : nullptr);
     }
