@@ -8,7 +8,7 @@ pkg_check_modules(FOCUSPROBE_SPEECHD REQUIRED speech-dispatcher)
 # a desktop.
 add_library(focusprobe_linux_tables STATIC ${CMAKE_CURRENT_LIST_DIR}/tables.cpp ${CMAKE_CURRENT_LIST_DIR}/layout_data.cpp
                                            ${CMAKE_CURRENT_LIST_DIR}/deadline.cpp ${CMAKE_CURRENT_LIST_DIR}/x11_wire.cpp
-                                           ${CMAKE_CURRENT_LIST_DIR}/x11_key_positions.cpp)
+                                           ${CMAKE_CURRENT_LIST_DIR}/x11_key_positions.cpp ${CMAKE_CURRENT_LIST_DIR}/x11_raw_input.cpp)
 target_link_libraries(focusprobe_linux_tables PUBLIC focusprobe_core)
 
 add_library(focusprobe_backend STATIC

@@ -1,9 +1,9 @@
 #include "platform/linux/x11_input_monitoring.h"
 
 #include "platform/linux/counted.h"
-#include "platform/linux/tables.h"
 #include "platform/linux/x11_connection.h"
 #include "platform/linux/x11_key_positions.h"
+#include "platform/linux/x11_raw_input.h"
 #include "platform/linux/xcb_xkb.h"
 
 #include <xcb/xcb.h>
@@ -11,8 +11,9 @@
 
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <memory>
-#include <set>
+#include <optional>
 #include <vector>
 
 namespace focusprobe::platform::desktop {
@@ -55,9 +56,6 @@ private:
         InputEventHandler handler;
     };
 
-    // The core protocol's Lock modifier: Caps Lock.
-    static constexpr std::uint8_t lockMask = 1U << 1U;
-
     // A connection of its own, so that replies awaited elsewhere never read its events into
     // XCB's queue behind the loop's back. Set up within the command's budget; once watched, it
     // is only ever read as far as the socket has data, so the loop never blocks on the server.
@@ -80,6 +78,7 @@ private:
         const unsigned selected = xcb_input_xi_select_events_checked(c, display->root(), 1, &mask.head).sequence;
         // Caps Lock's state comes with the events, so no event waits on a question to the server.
         const auto keymap = readKeymap(*display);
+        std::uint8_t lockedModifiers = 0;
         if (keymap) {
             xcb_xkb_select_events_details_t details{};
             details.affectState = XCB_XKB_STATE_PART_MODIFIER_LOCK;
@@ -87,7 +86,7 @@ private:
             xcb_xkb_select_events_aux(
                 c, XCB_XKB_ID_USE_CORE_KBD, XCB_XKB_EVENT_TYPE_STATE_NOTIFY, 0, 0, 0, 0, &details);
             if (const auto state = readXkbState(*display)) {
-                capsLocked_ = (state->lockedModifiers & lockMask) != 0;
+                lockedModifiers = state->lockedModifiers;
             }
         }
         const auto held = display->wait<xcb_query_keymap_reply_t>(xcb_query_keymap(c));
@@ -95,14 +94,9 @@ private:
             return false;
         }
         positions_ = KeyPositions(keymap.value_or(Keymap{}));
-        // Modifiers already held when the monitor starts count as down.
-        for (unsigned code = 8; code < 256; ++code) {
-            const auto mac = positions_.macKeyCode(code);
-            if ((held->keys[code / 8] & (1U << (code % 8))) != 0 && mac && isModifierKey(*mac)
-                && *mac != mackey::capsLock) {
-                modifiersDown_.insert(*mac);
-            }
-        }
+        std::array<std::uint8_t, 32> keysDown{};
+        std::copy(std::begin(held->keys), std::end(held->keys), keysDown.begin());
+        state_ = initialInputState(positions_, keysDown, lockedModifiers);
         extensions_ = display->extensions();
         display_ = std::move(display);
         loop_.watchDescriptor(display_->fd(), [this] { drain(); });
@@ -142,7 +136,7 @@ private:
         if (extensions_.xkb && type == extensions_.xkbFirstEvent) {
             const auto& xkb = reinterpret_cast<const xcb_xkb_state_notify_event_t&>(event);
             if (xkb.xkbType == XCB_XKB_STATE_NOTIFY) {
-                capsLocked_ = (xkb.lockedMods & lockMask) != 0;
+                takeLockedModifiers(state_, xkb.lockedMods);
             }
             return;
         }
@@ -151,37 +145,14 @@ private:
             return;
         }
         const auto& raw = reinterpret_cast<const xcb_input_raw_key_press_event_t&>(event);
+        std::optional<MonitorEvent> monitored;
         if (generic.event_type == XCB_INPUT_RAW_BUTTON_PRESS) {
-            if (raw.detail == 1) {
-                deliver(eventmask::leftMouseDown, InputEvent{});
-            } else if (raw.detail == 3) {
-                deliver(eventmask::rightMouseDown, InputEvent{});
-            }
-            return;
+            monitored = rawButtonEvent(raw.detail);
+        } else if (generic.event_type == XCB_INPUT_RAW_KEY_PRESS || generic.event_type == XCB_INPUT_RAW_KEY_RELEASE) {
+            monitored = rawKeyEvent(state_, positions_, raw.detail, generic.event_type == XCB_INPUT_RAW_KEY_PRESS);
         }
-        const bool press = generic.event_type == XCB_INPUT_RAW_KEY_PRESS;
-        if (!press && generic.event_type != XCB_INPUT_RAW_KEY_RELEASE) {
-            return;
-        }
-        const auto mac = positions_.macKeyCode(raw.detail);
-        if (mac && isModifierKey(*mac)) {
-            if (*mac != mackey::capsLock) {
-                if (press) {
-                    modifiersDown_.insert(*mac);
-                } else {
-                    modifiersDown_.erase(*mac);
-                }
-            } else if (press) {
-                // The server tells the new lock state just after the key: until then, a press
-                // of Caps Lock turns it over.
-                capsLocked_ = !capsLocked_;
-            } else {
-                return; // Caps Lock changes the flags when it goes down only
-            }
-            const std::vector<std::uint16_t> held(modifiersDown_.begin(), modifiersDown_.end());
-            deliver(eventmask::flagsChanged, InputEvent{*mac, modifierFlags(held, capsLocked_)});
-        } else if (press) {
-            deliver(eventmask::keyDown, InputEvent{mac.value_or(0xFFFF), 0});
+        if (monitored) {
+            deliver(monitored->maskBit, monitored->event);
         }
     }
 
@@ -190,8 +161,7 @@ private:
     std::unique_ptr<XConnection> display_;
     XExtensions extensions_;
     KeyPositions positions_;
-    bool capsLocked_ = false;
-    std::set<std::uint16_t> modifiersDown_;
+    RawInputState state_;
     std::vector<Object*> monitors_;
 };
 } // namespace
