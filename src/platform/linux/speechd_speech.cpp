@@ -16,7 +16,7 @@ namespace {
 
 class SpeechDispatcherSpeech final : public Speech {
 public:
-    explicit SpeechDispatcherSpeech(XConnection& display) : display_(display) { }
+    explicit SpeechDispatcherSpeech(XConnection* display) : display_(display) { }
     ~SpeechDispatcherSpeech()
     {
         if (connection_ != nullptr) {
@@ -49,14 +49,18 @@ public:
     Window createWindow(
         Rect contentRect, std::uint64_t /*styleMask*/, std::uint64_t /*backing*/, bool /*defer*/) override
     {
-        xcb_connection_t* c = display_.get();
+        auto* object = new Object();
+        // Without a display (Wayland) nothing needs a window to speak.
+        if (display_ == nullptr) {
+            return Window::adopt(*this, object);
+        }
+        xcb_connection_t* c = display_->get();
         const xcb_window_t window = xcb_generate_id(c);
         const std::uint32_t overrideRedirect = 1;
-        xcb_create_window(c, XCB_COPY_FROM_PARENT, window, display_.root(), static_cast<std::int16_t>(contentRect.x),
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, window, display_->root(), static_cast<std::int16_t>(contentRect.x),
             static_cast<std::int16_t>(contentRect.y), static_cast<std::uint16_t>(std::max(contentRect.width, 1.0)),
             static_cast<std::uint16_t>(std::max(contentRect.height, 1.0)), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
             XCB_COPY_FROM_PARENT, XCB_CW_OVERRIDE_REDIRECT, &overrideRedirect);
-        auto* object = new Object();
         object->window = window;
         return Window::adopt(*this, object);
     }
@@ -68,11 +72,11 @@ public:
 
     void orderFrontRegardless(const Window& window) override
     {
-        if (const auto* object = static_cast<const Object*>(window.get())) {
+        if (const auto* object = static_cast<const Object*>(window.get()); object != nullptr && display_ != nullptr) {
             const std::uint32_t above = XCB_STACK_MODE_ABOVE;
-            xcb_configure_window(display_.get(), object->window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
-            xcb_map_window(display_.get(), object->window);
-            xcb_flush(display_.get());
+            xcb_configure_window(display_->get(), object->window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+            xcb_map_window(display_->get(), object->window);
+            xcb_flush(display_->get());
         }
     }
 
@@ -164,7 +168,7 @@ private:
         return open_ != nullptr && say_ != nullptr && close_ != nullptr;
     }
 
-    XConnection& display_;
+    XConnection* display_;
     void* library_ = nullptr;
     decltype(&spd_open) open_ = nullptr;
     decltype(&spd_say) say_ = nullptr;
@@ -174,7 +178,7 @@ private:
 
 } // namespace
 
-PiecePtr<Speech> makeSpeechDispatcherSpeech(XConnection& display)
+PiecePtr<Speech> makeSpeechDispatcherSpeech(XConnection* display)
 {
     return makePiece<SpeechDispatcherSpeech, Speech>(display);
 }
