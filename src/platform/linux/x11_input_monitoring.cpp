@@ -22,6 +22,15 @@ namespace {
 class XInputMonitoring final : public InputMonitoring {
 public:
     XInputMonitoring(const Deadline& deadline, PollLoop& loop) : deadline_(deadline), loop_(loop) { }
+    ~XInputMonitoring()
+    {
+        // The list's own references; the tokens' holders have let theirs go by now.
+        for (Object* monitor : monitors_) {
+            release(monitor);
+        }
+    }
+    XInputMonitoring(const XInputMonitoring&) = delete;
+    XInputMonitoring& operator=(const XInputMonitoring&) = delete;
 
     Monitor addGlobalMonitor(std::uint64_t eventMask, InputEventHandler handler) override
     {

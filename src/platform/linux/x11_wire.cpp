@@ -124,7 +124,9 @@ std::vector<std::uint32_t> cardinals(const PropertyValue& value, std::size_t lim
     }
     const std::size_t count = std::min(value.bytes.size() / sizeof(std::uint32_t), limit);
     items.resize(count);
-    std::memcpy(items.data(), value.bytes.data(), count * sizeof(std::uint32_t));
+    if (count > 0) {
+        std::memcpy(items.data(), value.bytes.data(), count * sizeof(std::uint32_t));
+    }
     return items;
 }
 
@@ -217,7 +219,9 @@ bool readKeySymbols(std::span<const std::byte> reply, Keymap& keymap)
             return false;
         }
         row.keysyms.resize(symbols);
-        std::memcpy(row.keysyms.data(), reply.data() + offset, symbols * 4);
+        if (symbols > 0) {
+            std::memcpy(row.keysyms.data(), reply.data() + offset, symbols * 4);
+        }
         offset += symbols * 4;
         // A row claiming more groups or levels than it carries symbols for keeps what it carries.
         if (std::size_t{row.groups} * row.width > symbols) {

@@ -55,8 +55,9 @@ PropertyValue cardinalValue(std::vector<std::uint32_t> items, std::uint8_t forma
 {
     PropertyValue value;
     value.format = format;
-    value.bytes.resize(items.size() * 4);
-    std::memcpy(value.bytes.data(), items.data(), value.bytes.size());
+    for (const std::uint32_t item : items) {
+        value.bytes.append(reinterpret_cast<const char*>(&item), sizeof item);
+    }
     return value;
 }
 
@@ -83,6 +84,7 @@ TEST(WindowProperties, OnlyAPositive31BitProcessIdIsOne)
     EXPECT_EQ(windowFromProperty(cardinalValue({0x400003})), 0x400003U);
     EXPECT_EQ(cardinals(cardinalValue({1, 2, 3, 4}), 3), (std::vector<std::uint32_t>{1, 2, 3}));
     EXPECT_EQ(cardinals(cardinalValue({1, 2}, 8), 3), std::vector<std::uint32_t>{});
+    EXPECT_EQ(cardinals(cardinalValue({}), 3), std::vector<std::uint32_t>{});
 }
 
 TEST(WindowProperties, TextIsCutOnlyAtACharacterBoundary)
