@@ -75,13 +75,33 @@ publish_address
 
 without_display() { DISPLAY='' "$BIN" "$@"; }
 
+# Runs the commands (each one word, a command or a function) in turn, RUNS rounds, so that the
+# machine's load falls on all of them alike; prints "median min" of each, one per line.
+measure_together() {
+    local -A times=()
+    local i c start end
+    for ((i = 0; i < RUNS; i++)); do
+        for c in "$@"; do
+            now_us start
+            $c >/dev/null 2>&1
+            now_us end
+            times[$c]+="$((end - start)) "
+        done
+    done
+    for c in "$@"; do
+        # shellcheck disable=SC2086
+        printf '%s\n' ${times[$c]} | sort -n | awk '{a[NR]=$1} END {printf "%.2f %.2f\n", a[int((NR+1)/2)]/1000, a[1]/1000}'
+    done
+}
+
 # The floor: a process that does nothing, and ours on its headless path (start and loading only).
-floor=$(measure /bin/true)
+headless_frontmost() { without_display frontmost; }
+desktop_frontmost() { "$BIN" frontmost; }
+RUNS=$((RUNS * 10)) measure_together /bin/true headless_frontmost desktop_frontmost >"$WORK/floor"
+{ read -r floor; read -r headless; read -r ours; } <"$WORK/floor"
 report "/bin/true" "$floor" ""
-headless=$(measure without_display frontmost)
-report "frontmost without a display (start, loading)" "$headless" "$(cat "$WORK/last")"
-ours=$(measure "$BIN" frontmost)
-report "frontmost on the desktop" "$ours" "$(cat "$WORK/last")"
+report "frontmost without a display (start, loading)" "$headless" "$(without_display frontmost)"
+report "frontmost on the desktop" "$ours" "$("$BIN" frontmost)"
 read -r floor_median _ <<<"$floor"
 read -r headless_median _ <<<"$headless"
 read -r ours_median _ <<<"$ours"
