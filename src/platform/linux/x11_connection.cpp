@@ -258,6 +258,32 @@ private:
     sigset_t savedMask_{};
 };
 
+// XCB writes the server's reason for refusing a connection (a wrong cookie, say) to standard
+// error. Nothing of this program may go there: for the setup, standard error is /dev/null.
+class SilencedStandardError {
+public:
+    SilencedStandardError() : saved_(::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1))
+    {
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (null >= 0) {
+            ::dup2(null, STDERR_FILENO);
+            ::close(null);
+        }
+    }
+    ~SilencedStandardError()
+    {
+        if (saved_ >= 0) {
+            ::dup2(saved_, STDERR_FILENO);
+            ::close(saved_);
+        }
+    }
+    SilencedStandardError(const SilencedStandardError&) = delete;
+    SilencedStandardError& operator=(const SilencedStandardError&) = delete;
+
+private:
+    int saved_;
+};
+
 } // namespace
 
 void ReplyFree::operator()(void* reply) const
@@ -289,6 +315,7 @@ std::unique_ptr<XConnection> XConnection::open(const Deadline& deadline)
     }
     xcb_connection_t* connection = nullptr;
     {
+        const SilencedStandardError silenced;
         const SetupAlarm alarm(socket.get(), deadline);
         // XCB owns the descriptor from here on, failed setups included.
         connection = xcb_connect_to_fd(socket.release(), authority ? &auth : nullptr);
