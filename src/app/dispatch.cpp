@@ -9,6 +9,7 @@
 #include "modtap/modtap.h"
 #include "rescue/rescue.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <string_view>
@@ -34,6 +35,15 @@ constexpr std::array commands{
     Command{"info", 2, runInfo},
 };
 
+// The host reads one line: a line break inside a field would end the answer early.
+std::string oneLineField(std::string_view field)
+{
+    std::string text(field);
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    return text;
+}
+
 } // namespace
 
 int runFrontmost(Context& context)
@@ -42,10 +52,10 @@ int runFrontmost(Context& context)
     if (!app || !app->bundleIdentifier) {
         return 0;
     }
-    const std::string name = app->localizedName.value_or("unknown");
-    // Fields go out as they are: a "|" inside a name is not protected.
-    printLine(
-        context.platform.process, name + "|" + *app->bundleIdentifier + "|" + std::to_string(app->processIdentifier));
+    const std::string name = oneLineField(app->localizedName.value_or("unknown"));
+    // Otherwise fields go out as they are: a "|" inside a name is not protected.
+    printLine(context.platform.process,
+        name + "|" + oneLineField(*app->bundleIdentifier) + "|" + std::to_string(app->processIdentifier));
     return 0;
 }
 

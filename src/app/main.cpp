@@ -2,12 +2,15 @@
 #include "app/dispatch.h"
 #include "app/globals.h"
 #include "platform/platform.h"
+#include "platform/posix/standard_descriptors.h"
 
 #include <string>
 #include <vector>
 
 int main(int argc, char** argv)
 {
+    // Before anything opens a descriptor, so none of ours is taken for standard input or output.
+    focusprobe::platform::openStandardDescriptors();
     focusprobe::Globals globals = focusprobe::makeGlobals(std::vector<std::string>(argv, argv + argc));
     const auto backend = focusprobe::platform::openBackend();
     focusprobe::Context context{backend->platform(), globals};

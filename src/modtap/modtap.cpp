@@ -71,7 +71,12 @@ int runModtap(Context& context)
     platform.loop.setStandardInputReadabilityHandler(
         [&loop = platform.loop](platform::StandardInput& input) { onStdinReadable(loop, input); });
     // The detector and the monitors live here until the loop ends.
-    return platform.loop.run();
+    const int status = platform.loop.run();
+    if (status == platform::loopFailedStatus) {
+        // Monitoring ended without the host asking: the host must not wait for taps that cannot come.
+        printLine(platform.process, "error");
+    }
+    return status;
 }
 
 } // namespace focusprobe

@@ -31,7 +31,7 @@ void trustPoll(
 void onStdinReadable(platform::EventLoop& loop, platform::StandardInput& input);
 
 // `modtap`: "ready", then "tap" per lone right-Option tap until standard input ends (status 0);
-// "error" and status 1 when the monitors cannot be installed.
+// "error" and status 1 when the monitors cannot be installed, or when the loop cannot go on.
 int runModtap(Context& context);
 
 } // namespace focusprobe

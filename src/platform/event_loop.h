@@ -22,6 +22,10 @@ protected:
     ~StandardInput() = default;
 };
 
+// The status a loop ends with when it cannot go on: its wait fails, or the backend lost the
+// connection its monitors read. Monitoring has then ended without the host asking.
+inline constexpr int loopFailedStatus = 1;
+
 // The application object and its main event loop: activation policy, timers, delayed steps on
 // the main queue and the standard-input watch.
 class EventLoop : public RefCounter {

@@ -98,7 +98,12 @@ INSTANTIATE_TEST_SUITE_P(Apps, Frontmost,
         FrontmostCase{platform::RunningApplication{5, std::nullopt, "NoBundle"}, ""},
         FrontmostCase{platform::RunningApplication{5, "com.x.y", std::nullopt}, "unknown|com.x.y|5\n"},
         FrontmostCase{platform::RunningApplication{-1, "a|b", "A|B"}, "A|B|a|b|-1\n"},
-        FrontmostCase{platform::RunningApplication{123, "", "Caf\xC3\xA9"}, "Caf\xC3\xA9||123\n"}));
+        FrontmostCase{platform::RunningApplication{123, "", "Caf\xC3\xA9"}, "Caf\xC3\xA9||123\n"},
+        // Line breaks become spaces, one for each CR or LF, in both fields; nothing else changes.
+        FrontmostCase{platform::RunningApplication{7, "com.x\ny", "Two\nLines"}, "Two Lines|com.x y|7\n"},
+        FrontmostCase{platform::RunningApplication{7, "b\r", "\r\nA|\r"}, "  A| |b |7\n"},
+        FrontmostCase{platform::RunningApplication{7, "\n", "\n\n"}, "  | |7\n"},
+        FrontmostCase{platform::RunningApplication{7, "b", "tab\there\vff\f"}, "tab\there\vff\f|b|7\n"}));
 
 } // namespace
 } // namespace focusprobe::testing

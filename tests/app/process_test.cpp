@@ -50,5 +50,43 @@ INSTANTIATE_TEST_SUITE_P(Commands, HeadlessBinary,
         BinaryCase{{"paste"}, "untrusted\n"}, BinaryCase{{"paste-keycodes"}, "false\n"},
         BinaryCase{{"Paste"}, "false\n"}, BinaryCase{{"rescue!"}, "false\n"}, BinaryCase{{"modtap "}, "false\n"}));
 
+struct ClosedCase {
+    std::vector<int> closed;
+    std::vector<std::string> arguments;
+    std::string expectedOutput;
+    int expectedStatus = 0;
+};
+
+void PrintTo(const ClosedCase& c, std::ostream* os)
+{
+    for (const int fd : c.closed) {
+        *os << fd << "<&- ";
+    }
+    for (const auto& a : c.arguments) {
+        *os << '"' << a << "\" ";
+    }
+}
+
+class ClosedStandardDescriptors : public ::testing::TestWithParam<ClosedCase> { };
+
+// Started without some of its standard descriptors, the process still answers on those it has
+// and ends normally: no signal, no hang, nothing on standard error.
+TEST_P(ClosedStandardDescriptors, AnswersOnWhatIsLeft)
+{
+    const auto result = runFocusprobe(BinaryRun{.arguments = GetParam().arguments,
+        .keepInputOpen = true,
+        .timeoutSeconds = 10.0,
+        .closedDescriptors = GetParam().closed});
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.status, GetParam().expectedStatus);
+    EXPECT_EQ(result.standardOutput, GetParam().expectedOutput);
+    EXPECT_EQ(result.standardError, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Descriptors, ClosedStandardDescriptors,
+    ::testing::Values(ClosedCase{{0}, {"info"}, noFrontmostInfo}, ClosedCase{{0}, {"modtap"}, "error\n", 1},
+        ClosedCase{{0, 2}, {"paste-keycode"}, "9\n"}, ClosedCase{{1}, {"info"}, ""}, ClosedCase{{1}, {"modtap"}, "", 1},
+        ClosedCase{{2}, {"frontmost"}, ""}, ClosedCase{{0, 1, 2}, {"rescue"}, ""}));
+
 } // namespace
 } // namespace focusprobe::testing

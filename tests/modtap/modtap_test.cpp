@@ -160,6 +160,19 @@ TEST(ModtapLifecycle, EndOfInputExitsZeroFromAnyState)
     }
 }
 
+// A loop that cannot go on (the display connection lost, its wait failing) ends monitoring: the
+// host is told "error" with status 1 rather than left waiting for taps.
+TEST(ModtapLifecycle, ALoopThatCannotGoOnEndsWithError)
+{
+    Modtap m(true);
+    m.tapAt(1.0);
+    m.desktop.loop.at(2.0, [&] { m.desktop.loop.terminate(platform::loopFailedStatus); });
+    m.desktop.loop.inputAt(3.0, "");
+    EXPECT_EQ(m.run(), 1);
+    EXPECT_EQ(m.output(), "ready\ntap\nerror\n");
+    EXPECT_EQ(m.desktop.log.count("stdin.availableData 0"), 0);
+}
+
 // On the real poll loop, with standard input on a pipe: the data is dropped, and closing the pipe
 // returns status 0 from the run, so the process ends through main's return.
 TEST(ModtapLifecycle, OnTheRealLoopClosedInputEndsTheRun)

@@ -42,6 +42,9 @@ BinaryResult runFocusprobe(const BinaryRun& run)
     for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) {
         posix_spawn_file_actions_addclose(&actions, fd);
     }
+    for (const int fd : run.closedDescriptors) {
+        posix_spawn_file_actions_addclose(&actions, fd);
+    }
 
     std::vector<std::string> argStrings{FOCUSPROBE_BINARY};
     argStrings.insert(argStrings.end(), run.arguments.begin(), run.arguments.end());

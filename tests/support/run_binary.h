@@ -23,6 +23,9 @@ struct BinaryRun {
     // Extra environment entries ("NAME=value"); DISPLAY is always removed so the headless answers
     // are what is checked, unless an entry sets it again.
     std::vector<std::string> environment{};
+    // Standard descriptors (0, 1, 2) the process starts without; what it would have written there
+    // is not collected.
+    std::vector<int> closedDescriptors{};
 };
 
 // Runs the built focusprobe binary as a process and collects what it wrote.

@@ -7,17 +7,16 @@
 #include <iterator>
 #include <string>
 
-// Xlib's macros (Status, None, Bool...) come last so they cannot touch the headers above.
-#include <X11/Xlib.h>
 #include <dlfcn.h>
 #include <libspeechd.h>
+#include <xcb/xcb.h>
 
 namespace focusprobe::platform::desktop {
 namespace {
 
 class SpeechDispatcherSpeech final : public Speech {
 public:
-    explicit SpeechDispatcherSpeech(Display* display) : display_(display) { }
+    explicit SpeechDispatcherSpeech(XConnection* display) : display_(display) { }
     ~SpeechDispatcherSpeech()
     {
         if (connection_ != nullptr) {
@@ -51,16 +50,17 @@ public:
         Rect contentRect, std::uint64_t /*styleMask*/, std::uint64_t /*backing*/, bool /*defer*/) override
     {
         auto* object = new Object();
-        // On Wayland there is no display: nothing needs a window there to speak.
+        // Without a display (Wayland) nothing needs a window to speak.
         if (display_ == nullptr) {
             return Window::adopt(*this, object);
         }
-        XSetWindowAttributes attributes{};
-        attributes.override_redirect = True;
-        const ::Window window = XCreateWindow(display_, DefaultRootWindow(display_), static_cast<int>(contentRect.x),
-            static_cast<int>(contentRect.y), static_cast<unsigned>(std::max(contentRect.width, 1.0)),
-            static_cast<unsigned>(std::max(contentRect.height, 1.0)), 0, CopyFromParent, InputOutput, nullptr,
-            CWOverrideRedirect, &attributes);
+        xcb_connection_t* c = display_->get();
+        const xcb_window_t window = xcb_generate_id(c);
+        const std::uint32_t overrideRedirect = 1;
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, window, display_->root(), static_cast<std::int16_t>(contentRect.x),
+            static_cast<std::int16_t>(contentRect.y), static_cast<std::uint16_t>(std::max(contentRect.width, 1.0)),
+            static_cast<std::uint16_t>(std::max(contentRect.height, 1.0)), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+            XCB_COPY_FROM_PARENT, XCB_CW_OVERRIDE_REDIRECT, &overrideRedirect);
         object->window = window;
         return Window::adopt(*this, object);
     }
@@ -73,8 +73,10 @@ public:
     void orderFrontRegardless(const Window& window) override
     {
         if (const auto* object = static_cast<const Object*>(window.get()); object != nullptr && display_ != nullptr) {
-            XMapRaised(display_, object->window);
-            XFlush(display_);
+            const std::uint32_t above = XCB_STACK_MODE_ABOVE;
+            xcb_configure_window(display_->get(), object->window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+            xcb_map_window(display_->get(), object->window);
+            xcb_flush(display_->get());
         }
     }
 
@@ -102,7 +104,7 @@ public:
 private:
     struct Object {
         int refs = 1;
-        ::Window window = 0;
+        std::uint32_t window = 0;
     };
 
     static bool isValidUtf8(const std::string& text)
@@ -166,7 +168,7 @@ private:
         return open_ != nullptr && say_ != nullptr && close_ != nullptr;
     }
 
-    Display* display_;
+    XConnection* display_;
     void* library_ = nullptr;
     decltype(&spd_open) open_ = nullptr;
     decltype(&spd_say) say_ = nullptr;
@@ -176,7 +178,7 @@ private:
 
 } // namespace
 
-PiecePtr<Speech> makeSpeechDispatcherSpeech(XDisplay* display)
+PiecePtr<Speech> makeSpeechDispatcherSpeech(XConnection* display)
 {
     return makePiece<SpeechDispatcherSpeech, Speech>(display);
 }

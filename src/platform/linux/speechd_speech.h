@@ -7,7 +7,7 @@
 namespace focusprobe::platform::desktop {
 
 // Announcements through speech-dispatcher, loaded only when one is made; the speaking window is
-// an override-redirect X window, or none without a display (Wayland).
-PiecePtr<Speech> makeSpeechDispatcherSpeech(XDisplay* display);
+// an override-redirect X window, or none without a display.
+PiecePtr<Speech> makeSpeechDispatcherSpeech(XConnection* display);
 
 } // namespace focusprobe::platform::desktop

@@ -12,32 +12,23 @@
 #include "platform/posix/poll_loop.h"
 #include "platform/posix/posix_process.h"
 
-// Xlib's macros (Status, None, Bool...) come last so they cannot touch the headers above.
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-
 namespace focusprobe::platform {
 namespace {
 
 using desktop::AtspiAccessibility;
 using desktop::Deadline;
 using desktop::DesktopBuses;
-using desktop::DisplayPtr;
+using desktop::XConnection;
 
 class X11Backend final : public Backend {
 public:
-    X11Backend(const Deadline& deadline, DisplayPtr display)
-        : deadline_(deadline), display_(std::move(display)),
-          buses_(deadline_,
-              [this] {
-                  return desktop::textProperty(
-                      display_.get(), DefaultRootWindow(display_.get()), "AT_SPI_BUS", XA_STRING);
-              }),
-          accessibility_(buses_, [this] { return desktop::hasInputExtensions(display_.get()); }),
-          workspace_(desktop::makeX11Workspace(display_.get(), accessibility_, buses_)),
-          keyboard_(desktop::makeX11Keyboard(display_.get())), events_(desktop::makeXTestEvents(display_.get())),
+    X11Backend(const Deadline& deadline, std::unique_ptr<XConnection> display)
+        : deadline_(deadline), display_(std::move(display)), buses_(deadline_, [this] { return accessibilityBusAddress(); }),
+          accessibility_(buses_, [this] { return inputAvailable(); }),
+          workspace_(desktop::makeX11Workspace(*display_, accessibility_, buses_)),
+          keyboard_(desktop::makeX11Keyboard(*display_)), events_(desktop::makeXTestEvents(*display_)),
           speech_(desktop::makeSpeechDispatcherSpeech(display_.get())),
-          input_(desktop::makeXInputMonitoring(DisplayString(display_.get()), loop_))
+          input_(desktop::makeXInputMonitoring(deadline_, loop_))
     {
     }
 
@@ -50,8 +41,30 @@ public:
     [[nodiscard]] const Deadline& deadline() const { return deadline_; }
 
 private:
+    // The address the bus launcher publishes on the root window; one cut short is no address.
+    std::optional<std::string> accessibilityBusAddress()
+    {
+        const auto value = desktop::readProperty(
+            *display_, display_->root(), display_->atom(desktop::KnownAtom::atSpiBus), desktop::xatom::string);
+        if (!value || value->cut) {
+            return std::nullopt;
+        }
+        return desktop::textFromProperty(*value);
+    }
+
+    // The server's extensions do not change while the process runs; asked once, so that polling
+    // for trust later costs no round trip.
+    bool inputAvailable()
+    {
+        if (!inputAvailable_) {
+            inputAvailable_ = desktop::hasInputExtensions(*display_);
+        }
+        return *inputAvailable_;
+    }
+
     Deadline deadline_;
-    DisplayPtr display_;
+    std::unique_ptr<XConnection> display_;
+    std::optional<bool> inputAvailable_;
     PollLoop loop_;
     DesktopBuses buses_;
     AtspiAccessibility accessibility_;
@@ -69,8 +82,7 @@ std::unique_ptr<Backend> makeX11Backend()
 {
     // The budget starts with the process's first blocking step.
     const Deadline deadline = desktop::deadlineAfter(desktop::DeadlineClock::now());
-    desktop::installXErrorHandler();
-    DisplayPtr display(XOpenDisplay(nullptr));
+    auto display = XConnection::open(deadline);
     if (!display) {
         return nullptr;
     }

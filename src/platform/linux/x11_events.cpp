@@ -3,20 +3,23 @@
 #include "platform/linux/counted.h"
 #include "platform/linux/tables.h"
 
+#include <algorithm>
 #include <array>
+#include <iterator>
 #include <memory>
 #include <set>
 
-// Xlib's macros (Status, None, Bool...) come last so they cannot touch the headers above.
 #include "platform/linux/x11_key_positions.h"
-#include <X11/extensions/XTest.h>
+
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
 
 namespace focusprobe::platform::desktop {
 namespace {
 
 class XTestEvents final : public EventPosting {
 public:
-    explicit XTestEvents(Display* display) : display_(display) { }
+    explicit XTestEvents(XConnection& connection) : connection_(connection) { }
 
     EventSource createEventSource(std::int32_t /*stateID*/) override { return EventSource::adopt(*this, new Object()); }
 
@@ -55,6 +58,9 @@ public:
         if (object == nullptr) {
             return;
         }
+        if (!connection_.extensions().xtest) {
+            return;
+        }
         const KeyPositions& keys = positions();
         std::set<unsigned> wanted;
         for (const std::uint16_t mac : modifierKeysForFlags(object->flags)) {
@@ -64,26 +70,28 @@ public:
         }
         // The posted key carries exactly the flag word's modifiers: others the user holds are let
         // go now and pressed again once the sequence is over.
-        std::array<char, 32> down{};
-        XQueryKeymap(display_, down.data());
+        std::array<std::uint8_t, 32> down{};
+        if (const auto keymap = connection_.wait<xcb_query_keymap_reply_t>(xcb_query_keymap(connection_.get()))) {
+            std::copy(std::begin(keymap->keys), std::end(keymap->keys), down.begin());
+        }
         for (unsigned code = 8; code < 256; ++code) {
-            const bool isDown = (static_cast<unsigned char>(down[code / 8]) & (1U << (code % 8))) != 0;
+            const bool isDown = (down[code / 8] & (1U << (code % 8))) != 0;
             const auto mac = keys.macKeyCode(code);
             if (!isDown || !mac || !isModifierKey(*mac) || code == object->xKeyCode || wanted.contains(code)) {
                 continue;
             }
-            XTestFakeKeyEvent(display_, code, False, CurrentTime);
+            fake(code, false);
             if (ours_.erase(code) == 0) {
                 suspended_.insert(code);
             }
         }
         for (const unsigned code : wanted) {
-            if ((static_cast<unsigned char>(down[code / 8]) & (1U << (code % 8))) == 0) {
-                XTestFakeKeyEvent(display_, code, True, CurrentTime);
+            if ((down[code / 8] & (1U << (code % 8))) == 0) {
+                fake(code, true);
                 ours_.insert(code);
             }
         }
-        XTestFakeKeyEvent(display_, object->xKeyCode, object->down ? True : False, CurrentTime);
+        fake(object->xKeyCode, object->down);
         if (object->down) {
             ours_.insert(object->xKeyCode);
         } else {
@@ -91,11 +99,12 @@ public:
         }
         if (ours_.empty()) {
             for (const unsigned code : suspended_) {
-                XTestFakeKeyEvent(display_, code, True, CurrentTime);
+                fake(code, true);
             }
             suspended_.clear();
         }
-        XSync(display_, False);
+        // Handled by the server before the caller's next step, as a posted event is on a Mac.
+        connection_.sync();
     }
 
     void retain(RawRef ref) override { retainCounted<Object>(ref); }
@@ -113,12 +122,18 @@ private:
     const KeyPositions& positions()
     {
         if (!positions_) {
-            positions_ = std::make_unique<KeyPositions>(display_);
+            positions_ = std::make_unique<KeyPositions>(readKeymap(connection_).value_or(Keymap{}));
         }
         return *positions_;
     }
 
-    Display* display_;
+    void fake(unsigned code, bool down)
+    {
+        xcb_test_fake_input(connection_.get(), down ? XCB_KEY_PRESS : XCB_KEY_RELEASE, static_cast<std::uint8_t>(code),
+            XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    }
+
+    XConnection& connection_;
     std::unique_ptr<KeyPositions> positions_;
     std::set<unsigned> ours_;
     std::set<unsigned> suspended_;
@@ -126,9 +141,9 @@ private:
 
 } // namespace
 
-PiecePtr<EventPosting> makeXTestEvents(XDisplay* display)
+PiecePtr<EventPosting> makeXTestEvents(XConnection& connection)
 {
-    return makePiece<XTestEvents, EventPosting>(display);
+    return makePiece<XTestEvents, EventPosting>(connection);
 }
 
 } // namespace focusprobe::platform::desktop

@@ -7,6 +7,6 @@
 namespace focusprobe::platform::desktop {
 
 // Synthetic key events through XTest.
-PiecePtr<EventPosting> makeXTestEvents(XDisplay* display);
+PiecePtr<EventPosting> makeXTestEvents(XConnection& connection);
 
 } // namespace focusprobe::platform::desktop

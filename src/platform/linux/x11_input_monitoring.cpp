@@ -1,26 +1,36 @@
 #include "platform/linux/x11_input_monitoring.h"
 
 #include "platform/linux/counted.h"
-#include "platform/linux/tables.h"
 #include "platform/linux/x11_connection.h"
+#include "platform/linux/x11_key_positions.h"
+#include "platform/linux/x11_raw_input.h"
+#include "platform/linux/xcb_xkb.h"
+
+#include <xcb/xcb.h>
+#include <xcb/xinput.h>
 
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <memory>
-#include <set>
-#include <string>
+#include <optional>
 #include <vector>
-
-// Xlib's macros (Status, None, Bool...) come last so they cannot touch the headers above.
-#include "platform/linux/x11_key_positions.h"
-#include <X11/extensions/XInput2.h>
 
 namespace focusprobe::platform::desktop {
 namespace {
 
 class XInputMonitoring final : public InputMonitoring {
 public:
-    XInputMonitoring(const char* displayName, PollLoop& loop) : displayName_(displayName), loop_(loop) { }
+    XInputMonitoring(const Deadline& deadline, PollLoop& loop) : deadline_(deadline), loop_(loop) { }
+    ~XInputMonitoring()
+    {
+        // The list's own references; the tokens' holders have let theirs go by now.
+        for (Object* monitor : monitors_) {
+            release(monitor);
+        }
+    }
+    XInputMonitoring(const XInputMonitoring&) = delete;
+    XInputMonitoring& operator=(const XInputMonitoring&) = delete;
 
     Monitor addGlobalMonitor(std::uint64_t eventMask, InputEventHandler handler) override
     {
@@ -55,51 +65,51 @@ private:
         InputEventHandler handler;
     };
 
-    // A connection of its own, so that no other request reads its events into Xlib's queue
-    // behind the loop's back.
+    // A connection of its own, so that replies awaited elsewhere never read its events into
+    // XCB's queue behind the loop's back. Set up within the command's budget; once watched, it
+    // is only ever read as far as the socket has data, so the loop never blocks on the server.
     bool connect()
     {
         if (display_) {
             return true;
         }
-        DisplayPtr display(XOpenDisplay(displayName_.empty() ? nullptr : displayName_.c_str()));
-        if (!display || !hasInputExtensions(display.get())) {
+        auto display = XConnection::open(deadline_);
+        if (!display || !hasInputExtensions(*display)) {
             return false;
         }
-        int event = 0;
-        int error = 0;
-        if (XQueryExtension(display.get(), "XInputExtension", &xiOpcode_, &event, &error) == False) {
-            return false;
-        }
-        std::array<unsigned char, XIMaskLen(XI_LASTEVENT)> bits{};
-        XISetMask(bits.data(), XI_RawKeyPress);
-        XISetMask(bits.data(), XI_RawKeyRelease);
-        XISetMask(bits.data(), XI_RawButtonPress);
-        XIEventMask mask{XIAllMasterDevices, static_cast<int>(bits.size()), bits.data()};
-        if (XISelectEvents(display.get(), DefaultRootWindow(display.get()), &mask, 1) != Success) {
-            return false;
-        }
-        positions_ = std::make_unique<KeyPositions>(display.get());
-        // Modifiers already held when the monitor starts count as down.
-        std::array<char, 32> keys{};
-        XQueryKeymap(display.get(), keys.data());
-        for (unsigned code = 8; code < 256; ++code) {
-            const auto mac = positions_->macKeyCode(code);
-            if ((static_cast<unsigned char>(keys[code / 8]) & (1U << (code % 8))) != 0 && mac && isModifierKey(*mac)
-                && *mac != mackey::capsLock) {
-                modifiersDown_.insert(*mac);
+        xcb_connection_t* c = display->get();
+        struct {
+            xcb_input_event_mask_t head;
+            std::uint32_t bits;
+        } mask{{XCB_INPUT_DEVICE_ALL_MASTER, 1},
+            XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE
+                | XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS};
+        const unsigned selected = xcb_input_xi_select_events_checked(c, display->root(), 1, &mask.head).sequence;
+        // Caps Lock's state comes with the events, so no event waits on a question to the server.
+        const auto keymap = readKeymap(*display);
+        std::uint8_t lockedModifiers = 0;
+        if (keymap) {
+            xcb_xkb_select_events_details_t details{};
+            details.affectState = XCB_XKB_STATE_PART_MODIFIER_LOCK;
+            details.stateDetails = XCB_XKB_STATE_PART_MODIFIER_LOCK;
+            xcb_xkb_select_events_aux(
+                c, XCB_XKB_ID_USE_CORE_KBD, XCB_XKB_EVENT_TYPE_STATE_NOTIFY, 0, 0, 0, 0, &details);
+            if (const auto state = readXkbState(*display)) {
+                lockedModifiers = state->lockedModifiers;
             }
         }
-        XSync(display.get(), False);
+        const auto held = display->wait<xcb_query_keymap_reply_t>(xcb_query_keymap(c));
+        if (!held || !display->waitForCompletion(selected)) {
+            return false;
+        }
+        positions_ = KeyPositions(keymap.value_or(Keymap{}));
+        std::array<std::uint8_t, 32> keysDown{};
+        std::copy(std::begin(held->keys), std::end(held->keys), keysDown.begin());
+        state_ = initialInputState(positions_, keysDown, lockedModifiers);
+        extensions_ = display->extensions();
         display_ = std::move(display);
-        loop_.watchDescriptor(ConnectionNumber(display_.get()), [this] { drain(); });
+        loop_.watchDescriptor(display_->fd(), [this] { drain(); });
         return true;
-    }
-
-    bool capsLocked()
-    {
-        XkbStateRec state{};
-        return XkbGetState(display_.get(), XkbUseCoreKbd, &state) == Success && (state.locked_mods & LockMask) != 0;
     }
 
     void deliver(std::uint64_t maskBit, const InputEvent& event)
@@ -118,61 +128,56 @@ private:
 
     void drain()
     {
-        Display* display = display_.get();
-        while (XPending(display) > 0) {
-            XEvent event{};
-            XNextEvent(display, &event);
-            XGenericEventCookie* cookie = &event.xcookie;
-            if (cookie->type != GenericEvent || cookie->extension != xiOpcode_
-                || XGetEventData(display, cookie) == False) {
-                continue;
-            }
-            const auto* raw = static_cast<const XIRawEvent*>(cookie->data);
-            const int type = cookie->evtype;
-            const auto detail = static_cast<unsigned>(raw->detail);
-            XFreeEventData(display, cookie);
-            if (type == XI_RawButtonPress) {
-                if (detail == 1) {
-                    deliver(eventmask::leftMouseDown, InputEvent{});
-                } else if (detail == 3) {
-                    deliver(eventmask::rightMouseDown, InputEvent{});
-                }
-                continue;
-            }
-            const auto mac = positions_->macKeyCode(detail);
-            const bool press = type == XI_RawKeyPress;
-            if (mac && isModifierKey(*mac)) {
-                if (*mac != mackey::capsLock) {
-                    if (press) {
-                        modifiersDown_.insert(*mac);
-                    } else {
-                        modifiersDown_.erase(*mac);
-                    }
-                } else if (!press) {
-                    continue; // Caps Lock changes the flags when it goes down only
-                }
-                const std::vector<std::uint16_t> held(modifiersDown_.begin(), modifiersDown_.end());
-                deliver(eventmask::flagsChanged, InputEvent{*mac, modifierFlags(held, capsLocked())});
-            } else if (press) {
-                deliver(eventmask::keyDown, InputEvent{mac.value_or(0xFFFF), 0});
-            }
+        xcb_connection_t* c = display_->get();
+        while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
+            const Reply<xcb_generic_event_t> owned(event);
+            handle(*event);
+        }
+        if (display_->broken()) {
+            // The server is gone or cut the connection: no input can be monitored any more.
+            loop_.terminate(loopFailedStatus);
         }
     }
 
-    std::string displayName_;
+    void handle(const xcb_generic_event_t& event)
+    {
+        const unsigned type = event.response_type & 0x7FU;
+        if (extensions_.xkb && type == extensions_.xkbFirstEvent) {
+            const auto& xkb = reinterpret_cast<const xcb_xkb_state_notify_event_t&>(event);
+            if (xkb.xkbType == XCB_XKB_STATE_NOTIFY) {
+                takeLockedModifiers(state_, xkb.lockedMods);
+            }
+            return;
+        }
+        const auto& generic = reinterpret_cast<const xcb_ge_generic_event_t&>(event);
+        if (type != XCB_GE_GENERIC || generic.extension != extensions_.xinputOpcode) {
+            return;
+        }
+        const auto& raw = reinterpret_cast<const xcb_input_raw_key_press_event_t&>(event);
+        std::optional<MonitorEvent> monitored;
+        if (generic.event_type == XCB_INPUT_RAW_BUTTON_PRESS) {
+            monitored = rawButtonEvent(raw.detail);
+        } else if (generic.event_type == XCB_INPUT_RAW_KEY_PRESS || generic.event_type == XCB_INPUT_RAW_KEY_RELEASE) {
+            monitored = rawKeyEvent(state_, positions_, raw.detail, generic.event_type == XCB_INPUT_RAW_KEY_PRESS);
+        }
+        if (monitored) {
+            deliver(monitored->maskBit, monitored->event);
+        }
+    }
+
+    Deadline deadline_;
     PollLoop& loop_;
-    DisplayPtr display_;
-    int xiOpcode_ = 0;
-    std::unique_ptr<KeyPositions> positions_;
-    std::set<std::uint16_t> modifiersDown_;
+    std::unique_ptr<XConnection> display_;
+    XExtensions extensions_;
+    KeyPositions positions_;
+    RawInputState state_;
     std::vector<Object*> monitors_;
 };
-
 } // namespace
 
-PiecePtr<InputMonitoring> makeXInputMonitoring(const char* displayName, PollLoop& loop)
+PiecePtr<InputMonitoring> makeXInputMonitoring(const Deadline& deadline, PollLoop& loop)
 {
-    return makePiece<XInputMonitoring, InputMonitoring>(displayName, loop);
+    return makePiece<XInputMonitoring, InputMonitoring>(deadline, loop);
 }
 
 } // namespace focusprobe::platform::desktop

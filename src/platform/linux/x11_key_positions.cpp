@@ -1,37 +1,19 @@
+#include "platform/linux/x11_key_positions.h"
+
 #include "platform/linux/tables.h"
 
-#include <cstring>
-#include <string>
-
-// Xlib's macros (Status, None, Bool...) come last so they cannot touch the headers above.
-#include "platform/linux/x11_key_positions.h"
+#include <utility>
 
 namespace focusprobe::platform::desktop {
 
-KeyPositions::KeyPositions(XDisplay* display)
+KeyPositions::KeyPositions(Keymap keymap) : keymap_(std::move(keymap))
 {
-    XkbDescPtr desc = XkbGetMap(display, XkbKeySymsMask | XkbKeyTypesMask, XkbUseCoreKbd);
-    if (desc == nullptr) {
-        return;
-    }
-    if (XkbGetNames(display, XkbKeyNamesMask | XkbKeyAliasesMask, desc) == Success && desc->names != nullptr) {
-        for (int code = desc->min_key_code; code <= desc->max_key_code; ++code) {
-            const std::string name(
-                desc->names->keys[code].name, strnlen(desc->names->keys[code].name, XkbKeyNameLength));
-            if (const auto mac = macKeyCodeForXkbName(name)) {
-                // The first keycode carrying a position wins; later duplicates are aliases.
-                macToX_.try_emplace(*mac, static_cast<unsigned>(code));
-                xToMac_.try_emplace(static_cast<unsigned>(code), *mac);
-            }
+    for (const auto& [code, name] : keymap_.names) {
+        if (const auto mac = macKeyCodeForXkbName(name)) {
+            // The first keycode carrying a position wins; later duplicates are aliases.
+            macToX_.try_emplace(*mac, code);
+            xToMac_.try_emplace(code, *mac);
         }
-    }
-    desc_ = desc;
-}
-
-KeyPositions::~KeyPositions()
-{
-    if (desc_ != nullptr) {
-        XkbFreeKeyboard(desc_, XkbAllComponentsMask, True);
     }
 }
 
@@ -47,20 +29,9 @@ std::optional<std::uint16_t> KeyPositions::macKeyCode(unsigned xKeyCode) const
     return found == xToMac_.end() ? std::nullopt : std::optional<std::uint16_t>(found->second);
 }
 
-KeySym KeyPositions::keysym(unsigned xKeyCode, int group, int level) const
+std::uint32_t KeyPositions::keysym(unsigned xKeyCode, int group, int level) const
 {
-    if (desc_ == nullptr || xKeyCode < desc_->min_key_code || xKeyCode > desc_->max_key_code) {
-        return NoSymbol;
-    }
-    const int groups = XkbKeyNumGroups(desc_, xKeyCode);
-    if (groups == 0) {
-        return NoSymbol;
-    }
-    const int effective = group % groups;
-    if (level >= XkbKeyGroupWidth(desc_, xKeyCode, effective)) {
-        return NoSymbol;
-    }
-    return XkbKeySymEntry(desc_, xKeyCode, level, effective);
+    return keysymAt(keymap_, xKeyCode, group, level);
 }
 
 } // namespace focusprobe::platform::desktop

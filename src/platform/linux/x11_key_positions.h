@@ -1,31 +1,28 @@
 #pragma once
 
-#include "platform/linux/x11_connection.h"
+#include "platform/linux/x11_wire.h"
 
 #include <cstdint>
 #include <map>
 #include <optional>
 
-// Xlib's macros come with this header: include it after every other one.
-#include <X11/XKBlib.h>
-
 namespace focusprobe::platform::desktop {
 
-// The keymap's key names by X keycode, so positions translate both ways.
+// The keymap's keys by position (XKB key name), so that Mac key codes and X keycodes translate
+// both ways.
 class KeyPositions {
 public:
-    explicit KeyPositions(XDisplay* display);
-    ~KeyPositions();
-    KeyPositions(const KeyPositions&) = delete;
-    KeyPositions& operator=(const KeyPositions&) = delete;
+    KeyPositions() = default;
+    explicit KeyPositions(Keymap keymap);
 
     [[nodiscard]] std::optional<unsigned> xKeyCode(std::uint16_t macKeyCode) const;
     [[nodiscard]] std::optional<std::uint16_t> macKeyCode(unsigned xKeyCode) const;
-    // The keysym on this key in the group at the level, with XKB's wrapping of missing groups.
-    [[nodiscard]] KeySym keysym(unsigned xKeyCode, int group, int level) const;
+    // The keysym on this key in the group at the level, with XKB's wrapping of missing groups;
+    // zero (NoSymbol) when there is none.
+    [[nodiscard]] std::uint32_t keysym(unsigned xKeyCode, int group, int level) const;
 
 private:
-    XkbDescPtr desc_ = nullptr;
+    Keymap keymap_;
     std::map<std::uint16_t, unsigned> macToX_;
     std::map<unsigned, std::uint16_t> xToMac_;
 };

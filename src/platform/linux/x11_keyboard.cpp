@@ -7,8 +7,8 @@
 #include <set>
 #include <vector>
 
-// Xlib's macros (Status, None, Bool...) come last so they cannot touch the headers above.
 #include "platform/linux/x11_key_positions.h"
+
 #include <xkbcommon/xkbcommon.h>
 
 namespace focusprobe::platform::desktop {
@@ -16,7 +16,7 @@ namespace {
 
 class X11Keyboard final : public KeyboardLayouts {
 public:
-    explicit X11Keyboard(Display* display) : display_(display) { }
+    explicit X11Keyboard(XConnection& connection) : connection_(connection) { }
 
     InputSource copyCurrentKeyboardLayoutInputSource() override
     {
@@ -30,11 +30,11 @@ public:
         if (!group) {
             return {};
         }
-        const KeyPositions positions(display_);
+        const KeyPositions positions(readKeymap(connection_).value_or(Keymap{}));
         if (isAsciiCapable(positions, *group)) {
             return makeSource(*group);
         }
-        for (int other = 0; other < XkbNumKbdGroups; ++other) {
+        for (int other = 0; other < groupCount; ++other) {
             if (other != *group && isAsciiCapable(positions, other)) {
                 return makeSource(other);
             }
@@ -72,21 +72,21 @@ private:
         std::vector<std::byte> data;
     };
 
+    // XKB's four groups.
+    static constexpr int groupCount = 4;
+
     std::optional<int> currentGroup()
     {
-        XkbStateRec state{};
-        if (XkbGetState(display_, XkbUseCoreKbd, &state) != Success) {
-            return std::nullopt;
-        }
-        return static_cast<int>(state.group);
+        const auto state = readXkbState(connection_);
+        return state ? std::optional<int>(state->group) : std::nullopt;
     }
 
-    static char32_t characterOf(KeySym keysym)
+    static char32_t characterOf(std::uint32_t keysym)
     {
-        if (keysym == NoSymbol) {
+        if (keysym == 0) {
             return 0;
         }
-        if (const auto dead = deadKeySpacingCharacter(static_cast<std::uint32_t>(keysym))) {
+        if (const auto dead = deadKeySpacingCharacter(keysym)) {
             return *dead | deadKeyBit;
         }
         return xkb_keysym_to_utf32(static_cast<xkb_keysym_t>(keysym));
@@ -108,7 +108,7 @@ private:
 
     InputSource makeSource(int group)
     {
-        const KeyPositions positions(display_);
+        const KeyPositions positions(readKeymap(connection_).value_or(Keymap{}));
         LayoutKeys keys{};
         for (std::uint16_t mac = 0; mac < layoutKeyCount; ++mac) {
             if (const auto code = positions.xKeyCode(mac)) {
@@ -123,14 +123,14 @@ private:
         return InputSource::adopt(*this, source);
     }
 
-    Display* display_;
+    XConnection& connection_;
 };
 
 } // namespace
 
-PiecePtr<KeyboardLayouts> makeX11Keyboard(XDisplay* display)
+PiecePtr<KeyboardLayouts> makeX11Keyboard(XConnection& connection)
 {
-    return makePiece<X11Keyboard, KeyboardLayouts>(display);
+    return makePiece<X11Keyboard, KeyboardLayouts>(connection);
 }
 
 } // namespace focusprobe::platform::desktop

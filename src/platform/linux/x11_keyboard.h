@@ -7,6 +7,6 @@
 namespace focusprobe::platform::desktop {
 
 // Keyboard layouts from the XKB keymap's groups, translated with the layout data of our own.
-PiecePtr<KeyboardLayouts> makeX11Keyboard(XDisplay* display);
+PiecePtr<KeyboardLayouts> makeX11Keyboard(XConnection& connection);
 
 } // namespace focusprobe::platform::desktop

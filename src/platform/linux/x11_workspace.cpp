@@ -5,34 +5,36 @@
 
 #include <systemd/sd-bus.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
-
-// Xlib's macros (Status, None, Bool...) come last so they cannot touch the headers above.
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
 
 namespace focusprobe::platform::desktop {
 namespace {
 
+// The most client windows looked through for a process's window.
+constexpr std::size_t clientWindowLimit = 4096;
+
 class X11Workspace final : public Workspace {
 public:
-    X11Workspace(Display* display, AtspiAccessibility& accessibility, DesktopBuses& buses)
+    X11Workspace(XConnection& display, AtspiAccessibility& accessibility, DesktopBuses& buses)
         : display_(display), accessibility_(accessibility), buses_(buses)
     {
     }
 
     std::optional<RunningApplication> frontmostApplication() override
     {
-        const ::Window root = DefaultRootWindow(display_);
-        std::optional<::Window> window;
+        std::optional<XWindowId> window;
         std::optional<std::int32_t> pid;
-        if (const auto active = cardinalProperty(display_, root, "_NET_ACTIVE_WINDOW", XA_WINDOW);
-            active && *active != 0) {
-            window = static_cast<::Window>(*active);
-            if (const auto windowPid = cardinalProperty(display_, *window, "_NET_WM_PID", XA_CARDINAL)) {
-                pid = static_cast<std::int32_t>(*windowPid);
+        if (const auto active
+            = readProperty(display_, display_.root(), display_.atom(KnownAtom::activeWindow), xatom::window)) {
+            window = windowFromProperty(*active);
+        }
+        // The window's three properties go out together: one wait instead of three.
+        WindowProperties properties;
+        if (window) {
+            properties = requestWindowProperties(*window);
+            if (const auto value = display_.property(properties.pid)) {
+                pid = processIdFromProperty(*value);
             }
         }
         if (!pid) {
@@ -41,29 +43,32 @@ public:
             if (!pid) {
                 return std::nullopt;
             }
+            if (window) {
+                display_.discard(properties.applicationId);
+                display_.discard(properties.wmClass);
+            }
             window = clientWindowOf(*pid);
+            if (window) {
+                properties = requestWindowProperties(*window);
+            }
         }
         RunningApplication app;
         app.processIdentifier = *pid;
-        std::optional<std::string> instance;
+        WindowClass windowClass;
         if (window) {
-            app.bundleIdentifier = textProperty(display_, *window, "_GTK_APPLICATION_ID", AnyPropertyType);
-            if (const auto wmClass = textProperty(display_, *window, "WM_CLASS", XA_STRING)) {
-                // "instance\0class\0"
-                const auto split = wmClass->find('\0');
-                instance = wmClass->substr(0, split);
-                if (split != std::string::npos && !app.bundleIdentifier) {
-                    const std::string rest = wmClass->substr(split + 1);
-                    app.bundleIdentifier = rest.substr(0, rest.find('\0'));
-                }
+            if (const auto value = display_.property(properties.applicationId)) {
+                app.bundleIdentifier = textFromProperty(*value);
+            }
+            if (const auto value = display_.property(properties.wmClass)) {
+                windowClass = windowClassFromText(textFromProperty(*value).value_or(""));
             }
         }
-        if (app.bundleIdentifier && app.bundleIdentifier->empty()) {
-            app.bundleIdentifier.reset();
+        if (!app.bundleIdentifier) {
+            app.bundleIdentifier = windowClass.className;
         }
         app.localizedName = accessibility_.applicationName(*pid);
-        if (!app.localizedName && instance && !instance->empty()) {
-            app.localizedName = instance;
+        if (!app.localizedName) {
+            app.localizedName = windowClass.instance;
         }
         return app;
     }
@@ -85,35 +90,53 @@ public:
     }
 
 private:
-    std::optional<::Window> clientWindowOf(std::int32_t pid)
+    struct WindowProperties {
+        unsigned pid = 0;
+        unsigned applicationId = 0;
+        unsigned wmClass = 0;
+    };
+
+    WindowProperties requestWindowProperties(XWindowId window)
     {
-        int format = 0;
-        unsigned long count = 0;
-        const auto list
-            = windowProperty(display_, DefaultRootWindow(display_), "_NET_CLIENT_LIST", XA_WINDOW, format, count);
-        if (!list || format != 32) {
-            return std::nullopt;
-        }
-        for (unsigned long i = 0; i < count; ++i) {
-            unsigned long window = 0;
-            std::copy_n(list->begin() + static_cast<std::ptrdiff_t>(i * sizeof window), sizeof window,
-                reinterpret_cast<unsigned char*>(&window));
-            const auto windowPid = cardinalProperty(display_, window, "_NET_WM_PID", XA_CARDINAL);
-            if (windowPid && static_cast<std::int32_t>(*windowPid) == pid) {
-                return static_cast<::Window>(window);
-            }
-        }
-        return std::nullopt;
+        WindowProperties requests;
+        requests.pid = display_.requestProperty(window, display_.atom(KnownAtom::wmPid), xatom::cardinal);
+        requests.applicationId
+            = display_.requestProperty(window, display_.atom(KnownAtom::gtkApplicationId), xatom::any);
+        requests.wmClass = display_.requestProperty(window, xatom::wmClass, xatom::string);
+        return requests;
     }
 
-    Display* display_;
+    std::optional<XWindowId> clientWindowOf(std::int32_t pid)
+    {
+        const auto list = readProperty(display_, display_.root(), display_.atom(KnownAtom::clientList), xatom::window);
+        if (!list) {
+            return std::nullopt;
+        }
+        const std::vector<std::uint32_t> windows = cardinals(*list, clientWindowLimit);
+        std::vector<unsigned> requests;
+        requests.reserve(windows.size());
+        for (const std::uint32_t window : windows) {
+            requests.push_back(display_.requestProperty(window, display_.atom(KnownAtom::wmPid), xatom::cardinal));
+        }
+        std::optional<XWindowId> found;
+        // Every reply is taken, the ones after the match too, so none is left waiting.
+        for (std::size_t i = 0; i < windows.size(); ++i) {
+            const auto value = display_.property(requests[i]);
+            if (!found && value && processIdFromProperty(*value) == pid) {
+                found = windows[i];
+            }
+        }
+        return found;
+    }
+
+    XConnection& display_;
     AtspiAccessibility& accessibility_;
     DesktopBuses& buses_;
 };
 
 } // namespace
 
-PiecePtr<Workspace> makeX11Workspace(XDisplay* display, AtspiAccessibility& accessibility, DesktopBuses& buses)
+PiecePtr<Workspace> makeX11Workspace(XConnection& display, AtspiAccessibility& accessibility, DesktopBuses& buses)
 {
     return makePiece<X11Workspace, Workspace>(display, accessibility, buses);
 }

@@ -11,6 +11,6 @@ class DesktopBuses;
 
 // The frontmost application from the window manager's properties, with the accessibility tree
 // to fall back on; the screen reader's state from the accessibility bus's status.
-PiecePtr<Workspace> makeX11Workspace(XDisplay* display, AtspiAccessibility& accessibility, DesktopBuses& buses);
+PiecePtr<Workspace> makeX11Workspace(XConnection& display, AtspiAccessibility& accessibility, DesktopBuses& buses);
 
 } // namespace focusprobe::platform::desktop

@@ -239,7 +239,8 @@ int PollLoop::run()
             fds.push_back(pollfd{watch.fd, POLLIN, 0});
         }
         const int ready = ::poll(fds.data(), fds.size(), pollTimeoutMs());
-        if (ready < 0 && errno != EINTR) {
+        if (ready < 0 && errno != EINTR && errno != EAGAIN) {
+            terminate(loopFailedStatus);
             break;
         }
         // A closed standard input reads as its end.

@@ -30,6 +30,7 @@ public:
     void runAfter(double delaySeconds, std::function<void()> step) override;
     // The handler is told of the end of input once; the descriptor is not watched after that.
     void setStandardInputReadabilityHandler(std::function<void(StandardInput&)> handler) override;
+    // Ends with loopFailedStatus when poll() itself fails.
     int run() override;
     // The first status given wins.
     void terminate(int status) override;

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <future>
 #include <string>
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -212,6 +213,29 @@ TEST(PollLoop, AStaleTimerHandleLeavesNewerTimersAlone)
     loop.runAfter(0.03, [&] { loop.terminate(0); });
     EXPECT_EQ(loop.run(), 0);
     EXPECT_GT(newerFirings, 0); // a stale handle reaching it would stop it before it fires
+}
+
+// poll() refuses more descriptors than the process may open: a failure no retry mends, so the
+// loop must end, and say it failed, instead of returning as if asked to stop.
+TEST(PollLoop, AFailingPollEndsTheLoopWithTheFailureStatus)
+{
+    Pipe watched;
+    PollLoop loop(-1);
+    int calls = 0;
+    constexpr int watches = 64;
+    for (int i = 0; i < watches; ++i) {
+        loop.watchDescriptor(watched.fds[0], [&] { ++calls; });
+    }
+    loop.runAfter(fallbackSeconds, [&] { loop.terminate(fallbackStatus); });
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit lowered = saved;
+    lowered.rlim_cur = watches / 2;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    const int status = loop.run();
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    EXPECT_EQ(status, loopFailedStatus);
+    EXPECT_EQ(calls, 0);
 }
 
 } // namespace
