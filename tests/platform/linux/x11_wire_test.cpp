@@ -51,7 +51,7 @@ TEST(DisplayNames, AreParsedAsTheXLibrariesDo)
     }
 }
 
-PropertyValue cardinalValue(std::vector<std::uint32_t> items, std::uint8_t format = 32)
+PropertyValue cardinalValue(const std::vector<std::uint32_t>& items, std::uint8_t format = 32)
 {
     PropertyValue value;
     value.format = format;
