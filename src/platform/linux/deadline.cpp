@@ -10,6 +10,11 @@ Deadline deadlineAfter(DeadlineClock::time_point now, DeadlineClock::duration bu
     return Deadline{now + std::max(budget, DeadlineClock::duration::zero())};
 }
 
+Deadline withReserve(const Deadline& deadline, DeadlineClock::duration reserve)
+{
+    return Deadline{deadline.end - std::max(reserve, DeadlineClock::duration::zero())};
+}
+
 std::chrono::microseconds remaining(const Deadline& deadline, DeadlineClock::time_point now)
 {
     if (now >= deadline.end) {

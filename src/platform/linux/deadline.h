@@ -17,6 +17,15 @@ struct Deadline {
 
 Deadline deadlineAfter(DeadlineClock::time_point now, DeadlineClock::duration budget = commandBudget);
 
+// The part of a budget that ends `reserve` before it: what the applications' calls get, so that
+// a hung application cannot also take the time the display server needs to answer the command's
+// last requests.
+Deadline withReserve(const Deadline& deadline, DeadlineClock::duration reserve);
+
+// Kept back from the accessibility bus for the display server or compositor: their requests are
+// local and answer in well under a millisecond when healthy.
+inline constexpr std::chrono::milliseconds displayReserve{500};
+
 // What is left of the budget; zero once it is spent, never negative.
 std::chrono::microseconds remaining(const Deadline& deadline, DeadlineClock::time_point now);
 

@@ -496,10 +496,10 @@ public:
 class WaylandBackend final : public Backend {
 public:
     WaylandBackend(std::unique_ptr<WaylandConnection> connection, const Deadline& deadline)
-        : deadline_(deadline), seat_(std::move(connection), deadline_),
-          buses_(deadline_, [] { return std::optional<std::string>(); }), accessibility_(buses_, [] { return true; }),
-          workspace_(seat_, accessibility_, buses_), keyboard_(seat_), events_(seat_, buses_, process_),
-          speech_(desktop::makeSpeechDispatcherSpeech(nullptr))
+        : deadline_(deadline), busDeadline_(desktop::withReserve(deadline_, desktop::displayReserve)),
+          seat_(std::move(connection), deadline_), buses_(busDeadline_, [] { return std::optional<std::string>(); }),
+          accessibility_(buses_, [] { return true; }), workspace_(seat_, accessibility_, buses_), keyboard_(seat_),
+          events_(seat_, buses_, process_), speech_(desktop::makeSpeechDispatcherSpeech(nullptr))
     {
     }
 
@@ -510,6 +510,8 @@ public:
 
 private:
     Deadline deadline_;
+    // As on X11: a hung application leaves the compositor time for the requests that follow.
+    Deadline busDeadline_;
     WaylandSeat seat_;
     PollLoop loop_;
     DesktopBuses buses_;

@@ -23,7 +23,8 @@ using desktop::XConnection;
 class X11Backend final : public Backend {
 public:
     X11Backend(const Deadline& deadline, std::unique_ptr<XConnection> display)
-        : deadline_(deadline), display_(std::move(display)), buses_(deadline_, [this] { return accessibilityBusAddress(); }),
+        : deadline_(deadline), busDeadline_(desktop::withReserve(deadline_, desktop::displayReserve)),
+          display_(std::move(display)), buses_(busDeadline_, [this] { return accessibilityBusAddress(); }),
           accessibility_(buses_, [this] { return inputAvailable(); }),
           workspace_(desktop::makeX11Workspace(*display_, accessibility_, buses_)),
           keyboard_(desktop::makeX11Keyboard(*display_)), events_(desktop::makeXTestEvents(*display_)),
@@ -63,6 +64,9 @@ private:
     }
 
     Deadline deadline_;
+    // The applications on the bus stop short of the command's deadline, so that one that hangs
+    // leaves the display server time for the requests that follow (the front window again).
+    Deadline busDeadline_;
     std::unique_ptr<XConnection> display_;
     std::optional<bool> inputAvailable_;
     PollLoop loop_;

@@ -53,6 +53,20 @@ TEST(Deadline, NegativeBudgetIsSpentAtOnce)
     EXPECT_TRUE(expired(deadlineAfter(start, -seconds(1)), start));
 }
 
+TEST(Deadline, AHungApplicationLeavesTheDisplayItsReserve)
+{
+    const Deadline command = deadlineAfter(start);
+    const Deadline bus = withReserve(command, displayReserve);
+    // The bus call that waits out its whole budget ends while the display still has its reserve.
+    const auto busGivesUp = start + remaining(bus, start);
+    EXPECT_TRUE(expired(bus, busGivesUp));
+    EXPECT_EQ(stepTimeout(command, busGivesUp, seconds(6)), displayReserve);
+    EXPECT_EQ(remaining(bus, start), commandBudget - displayReserve);
+    // A reserve larger than the budget leaves the bus nothing, never a wait beyond the command's.
+    EXPECT_TRUE(expired(withReserve(command, seconds(10)), start));
+    EXPECT_EQ(withReserve(command, -seconds(1)).end, command.end);
+}
+
 TEST(Deadline, PollTimeoutsRoundUpAndStayZero)
 {
     EXPECT_EQ(pollMilliseconds(microseconds(0)), 0);
