@@ -56,6 +56,9 @@ add_library(focusprobe_backend STATIC
   ${CMAKE_CURRENT_LIST_DIR}/x11_backend.cpp
   ${CMAKE_CURRENT_LIST_DIR}/wayland_remote_desktop.cpp
   ${CMAKE_CURRENT_LIST_DIR}/wayland_frames.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/wayland_workspace.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/wayland_keyboard.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/wayland_events.cpp
   ${CMAKE_CURRENT_LIST_DIR}/wayland_backend.cpp
   ${CMAKE_CURRENT_LIST_DIR}/open_backend.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/headless/headless_backend.cpp)

@@ -1,0 +1,231 @@
+#include "platform/linux/wayland_events.h"
+
+#include "platform/linux/atspi_accessibility.h"
+#include "platform/linux/counted.h"
+#include "platform/linux/deadline.h"
+#include "platform/linux/desktop_buses.h"
+#include "platform/linux/layout_data.h"
+#include "platform/linux/speechd_speech.h"
+#include "platform/linux/tables.h"
+#include "platform/linux/wayland_app_id.h"
+#include "platform/linux/wayland_connection.h"
+#include "platform/linux/wayland_keymap.h"
+#include "platform/linux/wayland_remote_desktop.h"
+#include "platform/posix/poll_loop.h"
+#include "platform/posix/posix_process.h"
+
+#include <systemd/sd-bus.h>
+
+#include <array>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include "platform/linux/wayland_seat.h"
+
+namespace focusprobe::platform {
+namespace {
+
+using desktop::Deadline;
+using desktop::DesktopBuses;
+using wayland::WaylandConnection;
+
+using desktop::releaseCounted;
+using desktop::retainCounted;
+using wayland::WaylandSeat;
+
+// A keyboard the seat announces for the first time is asked for by applications only then, so
+// its first key can be lost: a Shift tap and this pause go first.
+constexpr std::chrono::milliseconds newKeyboardSettle{200};
+
+// --- Synthetic keyboard events -------------------------------------------------------------------
+
+// Keys go to the seat through the compositor's virtual-keyboard protocol (wlroots), else through
+// Mutter's remote-desktop session (GNOME); elsewhere there is no way and no event source.
+class WaylandEvents final : public EventPosting {
+public:
+    WaylandEvents(WaylandSeat& seat, DesktopBuses& buses, PosixProcess& process)
+        : seat_(seat), buses_(buses), process_(process)
+    {
+    }
+
+    EventSource createEventSource(std::int32_t /*stateID*/) override
+    {
+        if (!injectorReady()) {
+            return {};
+        }
+        return EventSource::adopt(*this, new Object());
+    }
+
+    Event createKeyboardEvent(const EventSource& source, std::uint16_t virtualKey, bool keyDown) override
+    {
+        if (!source || !wayland::evdevKeyCode(positions_.get(), virtualKey)) {
+            return {};
+        }
+        auto* event = new Object();
+        event->macKey = virtualKey;
+        event->down = keyDown;
+        return Event::adopt(*this, event);
+    }
+
+    // The compositor holds no other device's events back for a client.
+    void setLocalEventsFilterDuringSuppressionState(
+        const EventSource& /*source*/, std::uint32_t /*filter*/, std::int32_t /*state*/) override
+    {
+    }
+
+    void setFlags(const Event& event, std::uint64_t flags) override
+    {
+        if (auto* object = static_cast<Object*>(const_cast<void*>(event.get()))) {
+            object->flags = flags;
+        }
+    }
+
+    void post(std::uint32_t /*tapLocation*/, const Event& event) override
+    {
+        const auto* object = static_cast<const Object*>(event.get());
+        if (object == nullptr) {
+            return;
+        }
+        std::set<std::uint16_t> wanted;
+        for (const std::uint16_t mac : desktop::modifierKeysForFlags(object->flags)) {
+            if (mac != object->macKey) {
+                wanted.insert(mac);
+            }
+        }
+        // Only this keyboard's own keys count: a virtual keyboard's modifiers are its own, and
+        // Mutter's session cannot see what another device holds.
+        for (auto held = ours_.begin(); held != ours_.end();) {
+            if (*held != object->macKey && desktop::isModifierKey(*held) && !wanted.contains(*held)) {
+                press(*held, false);
+                held = ours_.erase(held);
+            } else {
+                ++held;
+            }
+        }
+        for (const std::uint16_t mac : wanted) {
+            if (ours_.insert(mac).second) {
+                press(mac, true);
+            }
+        }
+        press(object->macKey, object->down);
+        if (object->down) {
+            ours_.insert(object->macKey);
+        } else {
+            ours_.erase(object->macKey);
+        }
+        if (virtualKeyboard_) {
+            seat_.connection().sync(seat_.deadline());
+        }
+    }
+
+    void retain(RawRef ref) override { retainCounted<Object>(ref); }
+    void release(RawRef ref) override { releaseCounted<Object>(ref); }
+
+private:
+    struct Object {
+        int refs = 1;
+        std::uint16_t macKey = 0;
+        bool down = false;
+        std::uint64_t flags = 0;
+    };
+
+    struct StateDeleter {
+        void operator()(xkb_state* state) const { xkb_state_unref(state); }
+    };
+
+    bool injectorReady()
+    {
+        if (tried_) {
+            return virtualKeyboard_ || remote_;
+        }
+        tried_ = true;
+        const Deadline& deadline = seat_.deadline();
+        WaylandConnection& connection = seat_.connection();
+        const bool seatHadKeyboard = connection.seatHasKeyboard(deadline);
+        // Keys are pressed by position in the seat's own keymap, so a key types what it types
+        // for the user; a seat without one gets the default US keymap.
+        std::string text;
+        if (const auto& seatKeymap = seat_.keymapText(); seatKeymap && seat_.keymap() != nullptr) {
+            text = *seatKeymap;
+            positions_ = wayland::compileKeymap(text);
+        } else {
+            positions_ = wayland::keymapFromNames("us", nullptr);
+            text = positions_ ? wayland::keymapText(positions_.get()) : std::string();
+        }
+        if (!positions_ || text.empty()) {
+            return false;
+        }
+        if (connection.offersVirtualKeyboard(deadline)) {
+            virtualKeyboard_ = connection.createVirtualKeyboard(text, deadline);
+            state_.reset(xkb_state_new(positions_.get()));
+            virtualKeyboard_ = virtualKeyboard_ && state_;
+        } else if (desktop::DBusConnection* session = buses_.session()) {
+            remote_ = wayland::MutterRemoteDesktop::start(*session);
+        }
+        if (!virtualKeyboard_ && !remote_) {
+            return false;
+        }
+        if (!seatHadKeyboard) {
+            press(desktop::mackey::shift, true);
+            press(desktop::mackey::shift, false);
+            if (virtualKeyboard_) {
+                connection.sync(deadline);
+            }
+            const auto pause = desktop::stepTimeoutNow(deadline, newKeyboardSettle);
+            if (pause.count() > 0) {
+                process_.sleepMicroseconds(static_cast<std::uint32_t>(pause.count()));
+            }
+        }
+        return true;
+    }
+
+    void press(std::uint16_t macKey, bool down)
+    {
+        const auto code = wayland::evdevKeyCode(positions_.get(), macKey);
+        if (!code) {
+            return;
+        }
+        if (remote_) {
+            remote_->keycode(*code, down);
+            return;
+        }
+        // The compositor takes the modifier state from the client, not from the keys: it is
+        // sent with every key that changes it.
+        WaylandConnection& connection = seat_.connection();
+        const auto changed = xkb_state_update_key(state_.get(), *code + 8, down ? XKB_KEY_DOWN : XKB_KEY_UP);
+        connection.virtualKey(*code, down);
+        if ((changed & XKB_STATE_MODS_DEPRESSED) != 0) {
+            connection.virtualModifiers(xkb_state_serialize_mods(state_.get(), XKB_STATE_MODS_DEPRESSED));
+        }
+    }
+
+    WaylandSeat& seat_;
+    DesktopBuses& buses_;
+    PosixProcess& process_;
+    bool tried_ = false;
+    bool virtualKeyboard_ = false;
+    wayland::Keymap positions_;
+    std::unique_ptr<xkb_state, StateDeleter> state_;
+    std::unique_ptr<wayland::MutterRemoteDesktop> remote_;
+    std::set<std::uint16_t> ours_;
+};
+
+} // namespace
+
+namespace wayland {
+
+desktop::PiecePtr<EventPosting> makeWaylandEvents(
+    WaylandSeat& seat, desktop::DesktopBuses& buses, PosixProcess& process)
+{
+    return desktop::makePiece<WaylandEvents, EventPosting>(seat, buses, process);
+}
+
+} // namespace wayland
+} // namespace focusprobe::platform

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "platform/keyboard.h"
+#include "platform/linux/piece.h"
+
+namespace focusprobe::platform::wayland {
+
+class WaylandSeat;
+
+// The seat's keymap, as the compositor hands it to every client, is the current layout.
+desktop::PiecePtr<KeyboardLayouts> makeWaylandKeyboard(WaylandSeat& seat);
+
+} // namespace focusprobe::platform::wayland
