@@ -21,6 +21,14 @@ int privateDisplayNumber()
     return 3000 + static_cast<int>(::getpid() % 5000);
 }
 
+// Appended, not ":" + std::to_string(n): GCC 12's -Wrestrict misreads that at -O2.
+std::string displayName(int number)
+{
+    std::string name = ":";
+    name += std::to_string(number);
+    return name;
+}
+
 // DISPLAY for the length of a test.
 class DisplayVariable {
 public:
@@ -145,9 +153,8 @@ Deadline spentBudget()
 
 TEST(XConnectionOpen, NoDisplayOrNoServerIsNoConnection)
 {
-    for (const std::optional<std::string>& display :
-        {std::optional<std::string>(), std::optional<std::string>(""), std::optional<std::string>("nonsense"),
-            std::optional<std::string>(":" + std::to_string(privateDisplayNumber()))}) {
+    for (const std::optional<std::string>& display : {std::optional<std::string>(), std::optional<std::string>(""),
+             std::optional<std::string>("nonsense"), std::optional<std::string>(displayName(privateDisplayNumber()))}) {
         const DisplayVariable variable(display);
         EXPECT_EQ(XConnection::open(deadlineAfter(DeadlineClock::now())), nullptr) << display.value_or("(unset)");
     }
@@ -160,7 +167,7 @@ TEST(XConnectionOpen, AServerThatNeverAnswersIsCutOffAtTheDeadline)
     const int number = privateDisplayNumber();
     const SilentServer server(number);
     ASSERT_TRUE(server.listening());
-    const DisplayVariable variable(":" + std::to_string(number));
+    const DisplayVariable variable(displayName(number));
     EXPECT_EQ(XConnection::open(spentBudget()), nullptr);
 }
 
@@ -197,7 +204,7 @@ TEST(XConnectionOpen, ARefusedSetupOrOneWithoutScreensIsNoConnection)
         SilentServer server(number);
         ASSERT_TRUE(server.listening());
         server.answerWith(reply);
-        const DisplayVariable variable(":" + std::to_string(number));
+        const DisplayVariable variable(displayName(number));
         StandardErrorCapture standardError;
         EXPECT_EQ(XConnection::open(deadlineAfter(DeadlineClock::now())), nullptr) << reply.size();
         EXPECT_EQ(standardError.text(), "");
