@@ -28,4 +28,7 @@ private:
     bool sessionTried_ = false;
 };
 
+// The screen reader's state as the accessibility bus's status tells it; false when it cannot be read.
+bool screenReaderEnabled(DesktopBuses& buses);
+
 } // namespace focusprobe::platform::desktop

@@ -61,22 +61,6 @@ std::optional<std::string> readLink(const std::string& path)
     return std::string(buffer.data(), static_cast<std::size_t>(length));
 }
 
-bool screenReaderEnabled(DesktopBuses& buses)
-{
-    desktop::DBusConnection* session = buses.session();
-    if (session == nullptr) {
-        return false;
-    }
-    auto call = session->newCall("org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Get");
-    if (!call || sd_bus_message_append(call.get(), "ss", "org.a11y.Status", "ScreenReaderEnabled") < 0) {
-        return false;
-    }
-    const auto reply = session->call(call);
-    int enabled = 0;
-    return reply && sd_bus_message_enter_container(reply.get(), 'v', "b") >= 0
-        && sd_bus_message_read(reply.get(), "b", &enabled) > 0 && enabled != 0;
-}
-
 // --- Workspace -----------------------------------------------------------------------------------
 
 // wlroots desktops list their windows, the active one with its title: the application with a
@@ -140,7 +124,7 @@ public:
         return app;
     }
 
-    bool isVoiceOverEnabled() override { return screenReaderEnabled(buses_); }
+    bool isVoiceOverEnabled() override { return desktop::screenReaderEnabled(buses_); }
 
 private:
     // A GApplication owns its application id on the session bus.

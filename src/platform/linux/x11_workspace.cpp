@@ -73,21 +73,7 @@ public:
         return app;
     }
 
-    bool isVoiceOverEnabled() override
-    {
-        DBusConnection* session = buses_.session();
-        if (session == nullptr) {
-            return false;
-        }
-        auto call = session->newCall("org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Get");
-        if (!call || sd_bus_message_append(call.get(), "ss", "org.a11y.Status", "ScreenReaderEnabled") < 0) {
-            return false;
-        }
-        const auto reply = session->call(call);
-        int enabled = 0;
-        return reply && sd_bus_message_enter_container(reply.get(), 'v', "b") >= 0
-            && sd_bus_message_read(reply.get(), "b", &enabled) > 0 && enabled != 0;
-    }
+    bool isVoiceOverEnabled() override { return screenReaderEnabled(buses_); }
 
 private:
     struct WindowProperties {
