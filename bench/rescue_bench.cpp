@@ -1,4 +1,4 @@
-#include "app/globals.h"
+#include "context/globals.h"
 #include "rescue/composer_search.h"
 
 #include <benchmark/benchmark.h>

@@ -7,9 +7,9 @@
 // Prints one line per phase: name, median and minimum in milliseconds.
 #include "ax/attributes.h"
 #include "focus/verdict.h"
-#include "platform/linux/atspi_accessibility.h"
-#include "platform/linux/deadline.h"
-#include "platform/linux/x11_connection.h"
+#include "platform/linux/atspi/accessibility.h"
+#include "platform/linux/common/deadline.h"
+#include "platform/linux/x11/connection.h"
 #include "platform/platform.h"
 
 #include <systemd/sd-bus.h>

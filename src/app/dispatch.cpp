@@ -1,7 +1,7 @@
 #include "app/dispatch.h"
 
 #include "announce/announce.h"
-#include "app/output.h"
+#include "context/output.h"
 #include "focus/verdict.h"
 #include "focus/verdict_json.h"
 #include "keys/key_code.h"

@@ -1,6 +1,6 @@
-#include "app/context.h"
+#include "context/context.h"
 #include "app/dispatch.h"
-#include "app/globals.h"
+#include "context/globals.h"
 #include "platform/platform.h"
 #include "platform/posix/standard_descriptors.h"
 

@@ -1,6 +1,6 @@
 #include "focus/verdict_json.h"
 
-#include "app/output.h"
+#include "context/output.h"
 
 #include <array>
 #include <cstdint>

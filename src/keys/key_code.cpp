@@ -1,6 +1,6 @@
 #include "keys/key_code.h"
 
-#include "app/output.h"
+#include "context/output.h"
 
 #include <array>
 #include <optional>

@@ -1,6 +1,6 @@
 #include "keys/paste.h"
 
-#include "app/output.h"
+#include "context/output.h"
 #include "keys/key_code.h"
 
 #include <array>

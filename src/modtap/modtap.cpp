@@ -1,6 +1,6 @@
 #include "modtap/modtap.h"
 
-#include "app/output.h"
+#include "context/output.h"
 
 namespace focusprobe {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/context.h"
+#include "context/context.h"
 #include "modtap/tap_detector.h"
 #include "platform/event_loop.h"
 #include "platform/input_monitoring.h"

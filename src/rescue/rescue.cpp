@@ -1,6 +1,6 @@
 #include "rescue/rescue.h"
 
-#include "app/output.h"
+#include "context/output.h"
 #include "ax/prepare.h"
 #include "focus/verdict.h"
 #include "focus/verdict_json.h"

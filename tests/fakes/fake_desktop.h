@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/context.h"
+#include "context/context.h"
 #include "app/dispatch.h"
-#include "app/globals.h"
+#include "context/globals.h"
 #include "fakes/call_log.h"
 #include "fakes/fake_accessibility.h"
 #include "fakes/fake_event_loop.h"

@@ -25,46 +25,44 @@ endif()
 # Only the header: the speech client is loaded at run time, for announcements alone.
 pkg_check_modules(FOCUSPROBE_SPEECHD REQUIRED speech-dispatcher)
 
-# The translation tables and the deadline arithmetic need no library, so their tests run without
-# a desktop.
-add_library(focusprobe_linux_tables STATIC ${CMAKE_CURRENT_LIST_DIR}/tables.cpp ${CMAKE_CURRENT_LIST_DIR}/layout_data.cpp
-                                           ${CMAKE_CURRENT_LIST_DIR}/deadline.cpp ${CMAKE_CURRENT_LIST_DIR}/x11_wire.cpp ${CMAKE_CURRENT_LIST_DIR}/atspi_bounds.cpp
-                                           ${CMAKE_CURRENT_LIST_DIR}/x11_key_positions.cpp ${CMAKE_CURRENT_LIST_DIR}/x11_raw_input.cpp)
-target_link_libraries(focusprobe_linux_tables PUBLIC focusprobe_core)
-
 # The Wayland client pieces that need no bus: the compositor connection, keymaps and the
 # application id. The unit tests and the end-to-end session's keyboard use them too.
 pkg_check_modules(FOCUSPROBE_WAYLAND REQUIRED IMPORTED_TARGET wayland-client xkbcommon)
-add_library(focusprobe_wayland STATIC ${CMAKE_CURRENT_LIST_DIR}/wayland_connection.cpp
-                                      ${CMAKE_CURRENT_LIST_DIR}/wayland_keymap.cpp ${CMAKE_CURRENT_LIST_DIR}/wayland_app_id.cpp)
-target_link_libraries(focusprobe_wayland PUBLIC focusprobe_core focusprobe_linux_tables PkgConfig::FOCUSPROBE_WAYLAND)
+add_library(focusprobe_wayland STATIC
+  ${focusprobe_linux_dir}/wayland/connection.cpp
+  ${focusprobe_linux_dir}/wayland/keymap.cpp
+  ${focusprobe_linux_dir}/wayland/app_id.cpp)
+target_link_libraries(focusprobe_wayland PUBLIC focusprobe_core focusprobe_linux_pure PkgConfig::FOCUSPROBE_WAYLAND)
 
 add_library(focusprobe_backend STATIC
-  ${CMAKE_CURRENT_LIST_DIR}/atspi_bus.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/atspi_protocol.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/atspi_tree.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/atspi_tree_calls.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/atspi_applications.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/atspi_accessibility.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/desktop_buses.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/x11_connection.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/x11_workspace.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/x11_keyboard.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/x11_events.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/x11_input_monitoring.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/speechd_speech.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/x11_backend.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/wayland_remote_desktop.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/wayland_frames.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/wayland_workspace.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/wayland_keyboard.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/wayland_events.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/wayland_backend.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/open_backend.cpp
+  # The clients of each protocol
+  ${focusprobe_linux_dir}/x11/connection.cpp
+  ${focusprobe_linux_dir}/dbus/connection.cpp
+  ${focusprobe_linux_dir}/dbus/desktop_buses.cpp
+  ${focusprobe_linux_dir}/dbus/mutter_remote_desktop.cpp
+  ${focusprobe_linux_dir}/atspi/protocol.cpp
+  ${focusprobe_linux_dir}/atspi/tree.cpp
+  ${focusprobe_linux_dir}/atspi/tree_calls.cpp
+  ${focusprobe_linux_dir}/atspi/applications.cpp
+  ${focusprobe_linux_dir}/atspi/frames.cpp
+  ${focusprobe_linux_dir}/atspi/accessibility.cpp
+  # One platform interface on one desktop
+  ${focusprobe_linux_dir}/x11_workspace.cpp
+  ${focusprobe_linux_dir}/x11_keyboard.cpp
+  ${focusprobe_linux_dir}/x11_events.cpp
+  ${focusprobe_linux_dir}/x11_input_monitoring.cpp
+  ${focusprobe_linux_dir}/wayland_workspace.cpp
+  ${focusprobe_linux_dir}/wayland_keyboard.cpp
+  ${focusprobe_linux_dir}/wayland_events.cpp
+  ${focusprobe_linux_dir}/speechd_speech.cpp
+  # The backends, and the choice between them
+  ${focusprobe_linux_dir}/x11_backend.cpp
+  ${focusprobe_linux_dir}/wayland_backend.cpp
+  ${focusprobe_linux_dir}/open_backend.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/headless/headless_backend.cpp)
 target_include_directories(focusprobe_backend SYSTEM PRIVATE ${FOCUSPROBE_SPEECHD_INCLUDE_DIRS})
 target_include_directories(focusprobe_backend SYSTEM PRIVATE ${FOCUSPROBE_XCB_INCLUDE_DIRS})
-target_link_libraries(focusprobe_backend PUBLIC focusprobe_core PRIVATE focusprobe_linux_tables focusprobe_wayland ${focusprobe_xcb_link}
+target_link_libraries(focusprobe_backend PUBLIC focusprobe_core PRIVATE focusprobe_linux_pure focusprobe_wayland ${focusprobe_xcb_link}
                                                                         PkgConfig::FOCUSPROBE_DESKTOP ${CMAKE_DL_LIBS})
 
 # The end-to-end session's permanent virtual keyboard, next to the program it tests.

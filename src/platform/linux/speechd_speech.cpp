@@ -1,6 +1,6 @@
 #include "platform/linux/speechd_speech.h"
 
-#include "platform/linux/counted.h"
+#include "platform/linux/common/ownership.h"
 
 #include <algorithm>
 #include <fstream>

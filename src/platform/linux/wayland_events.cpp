@@ -1,16 +1,16 @@
 #include "platform/linux/wayland_events.h"
 
-#include "platform/linux/atspi_accessibility.h"
-#include "platform/linux/counted.h"
-#include "platform/linux/deadline.h"
-#include "platform/linux/desktop_buses.h"
-#include "platform/linux/layout_data.h"
+#include "platform/linux/atspi/accessibility.h"
+#include "platform/linux/common/ownership.h"
+#include "platform/linux/common/deadline.h"
+#include "platform/linux/dbus/desktop_buses.h"
+#include "platform/linux/keys/layout_data.h"
 #include "platform/linux/speechd_speech.h"
-#include "platform/linux/tables.h"
-#include "platform/linux/wayland_app_id.h"
-#include "platform/linux/wayland_connection.h"
-#include "platform/linux/wayland_keymap.h"
-#include "platform/linux/wayland_remote_desktop.h"
+#include "platform/linux/keys/mac_keys.h"
+#include "platform/linux/wayland/app_id.h"
+#include "platform/linux/wayland/connection.h"
+#include "platform/linux/wayland/keymap.h"
+#include "platform/linux/dbus/mutter_remote_desktop.h"
 #include "platform/posix/poll_loop.h"
 #include "platform/posix/posix_process.h"
 
@@ -27,7 +27,7 @@
 #include <unistd.h>
 #include <xkbcommon/xkbcommon.h>
 
-#include "platform/linux/wayland_seat.h"
+#include "platform/linux/wayland/seat.h"
 
 namespace focusprobe::platform {
 namespace {

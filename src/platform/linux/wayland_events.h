@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/events.h"
-#include "platform/linux/piece.h"
+#include "platform/linux/common/ownership.h"
 
 namespace focusprobe::platform {
 class PosixProcess;

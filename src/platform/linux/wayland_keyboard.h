@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/keyboard.h"
-#include "platform/linux/piece.h"
+#include "platform/linux/common/ownership.h"
 
 namespace focusprobe::platform::wayland {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/linux/piece.h"
+#include "platform/linux/common/ownership.h"
 #include "platform/workspace.h"
 
 namespace focusprobe::platform::desktop {

@@ -1,7 +1,7 @@
 #include "platform/linux/x11_events.h"
 
-#include "platform/linux/counted.h"
-#include "platform/linux/tables.h"
+#include "platform/linux/common/ownership.h"
+#include "platform/linux/keys/mac_keys.h"
 
 #include <algorithm>
 #include <array>
@@ -9,7 +9,7 @@
 #include <memory>
 #include <set>
 
-#include "platform/linux/x11_key_positions.h"
+#include "platform/linux/x11/key_positions.h"
 
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "platform/events.h"
-#include "platform/linux/piece.h"
-#include "platform/linux/x11_connection.h"
+#include "platform/linux/common/ownership.h"
+#include "platform/linux/x11/connection.h"
 
 namespace focusprobe::platform::desktop {
 

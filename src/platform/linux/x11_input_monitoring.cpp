@@ -1,10 +1,10 @@
 #include "platform/linux/x11_input_monitoring.h"
 
-#include "platform/linux/counted.h"
-#include "platform/linux/x11_connection.h"
-#include "platform/linux/x11_key_positions.h"
-#include "platform/linux/x11_raw_input.h"
-#include "platform/linux/xcb_xkb.h"
+#include "platform/linux/common/ownership.h"
+#include "platform/linux/x11/connection.h"
+#include "platform/linux/x11/key_positions.h"
+#include "platform/linux/x11/raw_input.h"
+#include "platform/linux/x11/xcb_xkb.h"
 
 #include <xcb/xcb.h>
 #include <xcb/xinput.h>

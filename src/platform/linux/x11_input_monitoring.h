@@ -1,8 +1,8 @@
 #pragma once
 
 #include "platform/input_monitoring.h"
-#include "platform/linux/deadline.h"
-#include "platform/linux/piece.h"
+#include "platform/linux/common/deadline.h"
+#include "platform/linux/common/ownership.h"
 #include "platform/posix/poll_loop.h"
 
 namespace focusprobe::platform::desktop {

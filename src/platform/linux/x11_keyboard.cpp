@@ -1,13 +1,13 @@
 #include "platform/linux/x11_keyboard.h"
 
-#include "platform/linux/counted.h"
-#include "platform/linux/layout_data.h"
-#include "platform/linux/tables.h"
+#include "platform/linux/common/ownership.h"
+#include "platform/linux/keys/layout_data.h"
+#include "platform/linux/keys/mac_keys.h"
 
 #include <set>
 #include <vector>
 
-#include "platform/linux/x11_key_positions.h"
+#include "platform/linux/x11/key_positions.h"
 
 #include <xkbcommon/xkbcommon.h>
 

@@ -1,7 +1,7 @@
 #include "platform/linux/x11_workspace.h"
 
-#include "platform/linux/atspi_accessibility.h"
-#include "platform/linux/desktop_buses.h"
+#include "platform/linux/atspi/accessibility.h"
+#include "platform/linux/dbus/desktop_buses.h"
 
 #include <systemd/sd-bus.h>
 

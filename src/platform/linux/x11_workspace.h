@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/linux/piece.h"
-#include "platform/linux/x11_connection.h"
+#include "platform/linux/common/ownership.h"
+#include "platform/linux/x11/connection.h"
 #include "platform/workspace.h"
 
 namespace focusprobe::platform::desktop {

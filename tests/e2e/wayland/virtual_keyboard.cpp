@@ -4,8 +4,8 @@
 //   layout LAYOUT [VARIANT]   give the keyboard another keymap
 //   tap CODE                  press and release a key (Linux input-event code)
 // answering "ok" or "failed" to each. It ends at the end of its input.
-#include "platform/linux/wayland_connection.h"
-#include "platform/linux/wayland_keymap.h"
+#include "platform/linux/wayland/connection.h"
+#include "platform/linux/wayland/keymap.h"
 
 #include <iostream>
 #include <sstream>

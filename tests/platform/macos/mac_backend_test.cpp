@@ -4,7 +4,7 @@
 // the fake desktop. Every test ends with no object alive and nothing misused.
 
 #include "app/dispatch.h"
-#include "app/globals.h"
+#include "context/globals.h"
 #include "fake_frameworks.h"
 #include "fakes/fake_event_loop.h"
 #include "fakes/fake_input.h"

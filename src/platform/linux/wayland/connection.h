@@ -1,0 +1,95 @@
+#pragma once
+
+#include "platform/linux/common/deadline.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct wl_display;
+struct wl_registry;
+struct wl_seat;
+struct wl_keyboard;
+struct wl_proxy;
+
+namespace focusprobe::platform::wayland {
+
+using desktop::Deadline;
+
+// The socket WAYLAND_DISPLAY names (a path, or a name in XDG_RUNTIME_DIR); nothing when unset.
+std::optional<std::string> waylandSocketPath();
+
+// One client connection to the compositor: the first seat, its keyboard's keymap and, where the
+// compositor offers it, the virtual-keyboard manager. Every wait ends at the caller's deadline;
+// the compositor's messages are read only as far as they are needed.
+// A window as a wlroots compositor lists it to clients (wlr-foreign-toplevel-management).
+struct Toplevel {
+    std::string title;
+    std::string appId;
+    bool activated = false;
+};
+
+class WaylandConnection {
+public:
+    // Nothing when no compositor answers at the socket before the deadline.
+    static std::unique_ptr<WaylandConnection> open(const std::string& socketPath, const Deadline& deadline);
+    ~WaylandConnection();
+    WaylandConnection(const WaylandConnection&) = delete;
+    WaylandConnection& operator=(const WaylandConnection&) = delete;
+
+    // True when the seat announced a keyboard (before any of ours).
+    bool seatHasKeyboard(const Deadline& deadline);
+    // The seat keyboard's keymap text, as the compositor sends it to every client.
+    std::optional<std::string> keymap(const Deadline& deadline);
+    bool offersVirtualKeyboard(const Deadline& deadline);
+
+    // A virtual keyboard on the seat with this keymap; false when the compositor refuses.
+    bool createVirtualKeyboard(const std::string& keymapText, const Deadline& deadline);
+    // Gives the virtual keyboard another keymap.
+    bool uploadKeymap(const std::string& keymapText, const Deadline& deadline);
+    void virtualKey(std::uint32_t evdevKey, bool down);
+    void virtualModifiers(std::uint32_t depressed);
+    // The windows the compositor lists, where it offers the list (wlroots desktops); nothing
+    // where it does not.
+    std::optional<std::vector<Toplevel>> toplevels(const Deadline& deadline);
+
+    // Sends what is queued and waits until the compositor has handled it.
+    bool sync(const Deadline& deadline);
+
+private:
+    explicit WaylandConnection(wl_display* display);
+    bool discover(const Deadline& deadline);
+    bool roundtrip(const Deadline& deadline);
+    bool dispatchUntil(const bool& done, const Deadline& deadline);
+
+    static void onGlobal(
+        void* data, wl_registry* registry, std::uint32_t name, const char* interface, std::uint32_t version);
+    static void onGlobalRemove(void* data, wl_registry* registry, std::uint32_t name);
+    static void onCapabilities(void* data, wl_seat* seat, std::uint32_t capabilities);
+    static void onSeatName(void* data, wl_seat* seat, const char* name);
+    struct ToplevelHandle;
+    static void onToplevel(void* data, wl_proxy* manager, wl_proxy* handle);
+    static void onToplevelsFinished(void* data, wl_proxy* manager);
+    static void onKeymap(void* data, wl_keyboard* keyboard, std::uint32_t format, std::int32_t fd, std::uint32_t size);
+
+    wl_display* display_;
+    wl_registry* registry_ = nullptr;
+    wl_seat* seat_ = nullptr;
+    wl_keyboard* keyboard_ = nullptr;
+    wl_proxy* virtualKeyboardManager_ = nullptr;
+    wl_proxy* virtualKeyboard_ = nullptr;
+    std::optional<std::uint32_t> toplevelManagerName_;
+    std::uint32_t toplevelManagerVersion_ = 0;
+    wl_proxy* toplevelManager_ = nullptr;
+    std::vector<std::unique_ptr<ToplevelHandle>> toplevels_;
+    std::optional<std::uint32_t> capabilities_;
+    bool keymapArrived_ = false;
+    std::optional<std::string> keymap_;
+    std::uint32_t clock_ = 0;
+    bool discovered_ = false;
+    bool failed_ = false;
+};
+
+} // namespace focusprobe::platform::wayland

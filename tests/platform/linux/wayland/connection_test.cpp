@@ -1,0 +1,312 @@
+#include "platform/linux/wayland/connection.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <wayland-server.h>
+
+// The client against a small compositor of the test's own, in a thread: the seat and its keymap,
+// the virtual-keyboard requests and the window list, with the protocols' interfaces declared
+// here on the compositor's side from their published descriptions.
+namespace focusprobe::platform::wayland {
+namespace {
+
+extern const wl_interface serverKeyboardInterface;
+extern const wl_interface serverHandleInterface;
+std::array<const wl_interface*, 6> serverTypes{nullptr, &wl_seat_interface, &serverKeyboardInterface,
+    &wl_surface_interface, &wl_output_interface, &serverHandleInterface};
+
+const std::array<wl_message, 4> keyboardRequests{
+    {{"keymap", "uhu", serverTypes.data()}, {"key", "uuu", serverTypes.data()},
+        {"modifiers", "uuuu", serverTypes.data()}, {"destroy", "", serverTypes.data()}}};
+const wl_interface serverKeyboardInterface{"zwp_virtual_keyboard_v1", 1, 4, keyboardRequests.data(), 0, nullptr};
+const std::array<wl_message, 1> keyboardManagerRequests{{{"create_virtual_keyboard", "on", serverTypes.data() + 1}}};
+const wl_interface serverKeyboardManagerInterface{
+    "zwp_virtual_keyboard_manager_v1", 1, 1, keyboardManagerRequests.data(), 0, nullptr};
+
+const std::array<wl_message, 10> handleRequests{
+    {{"set_maximized", "", serverTypes.data()}, {"unset_maximized", "", serverTypes.data()},
+        {"set_minimized", "", serverTypes.data()}, {"unset_minimized", "", serverTypes.data()},
+        {"activate", "o", serverTypes.data() + 1}, {"close", "", serverTypes.data()},
+        {"set_rectangle", "oiiii", serverTypes.data() + 3}, {"destroy", "", serverTypes.data()},
+        {"set_fullscreen", "2?o", serverTypes.data() + 4}, {"unset_fullscreen", "2", serverTypes.data()}}};
+const std::array<wl_message, 8> handleEvents{{{"title", "s", serverTypes.data()}, {"app_id", "s", serverTypes.data()},
+    {"output_enter", "o", serverTypes.data() + 4}, {"output_leave", "o", serverTypes.data() + 4},
+    {"state", "a", serverTypes.data()}, {"done", "", serverTypes.data()}, {"closed", "", serverTypes.data()},
+    {"parent", "3?o", serverTypes.data() + 5}}};
+const wl_interface serverHandleInterface{
+    "zwlr_foreign_toplevel_handle_v1", 3, 10, handleRequests.data(), 8, handleEvents.data()};
+const std::array<wl_message, 1> toplevelManagerRequests{{{"stop", "", serverTypes.data()}}};
+const std::array<wl_message, 2> toplevelManagerEvents{
+    {{"toplevel", "n", serverTypes.data() + 5}, {"finished", "", serverTypes.data()}}};
+const wl_interface serverToplevelManagerInterface{
+    "zwlr_foreign_toplevel_manager_v1", 3, 1, toplevelManagerRequests.data(), 2, toplevelManagerEvents.data()};
+
+struct Desktop {
+    bool seatKeyboard = true;
+    std::string keymap = "xkb_keymap { test };";
+    std::uint32_t claimedKeymapSize = 0; // 0: the text's own size
+    bool virtualKeyboard = false;
+    std::vector<Toplevel> toplevels;
+};
+
+int memfdWith(const std::string& text)
+{
+    const int fd = memfd_create("test-keymap", MFD_CLOEXEC);
+    EXPECT_EQ(write(fd, text.c_str(), text.size() + 1), static_cast<ssize_t>(text.size() + 1));
+    return fd;
+}
+
+class FakeCompositor {
+public:
+    explicit FakeCompositor(Desktop setup) : setup_(std::move(setup)), display_(wl_display_create())
+    {
+        std::array<char, 32> dir{"/tmp/fp-wayland-test.XXXXXX"};
+        dir_ = mkdtemp(dir.data());
+        path_ = dir_ + "/wayland-test";
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::copy(path_.begin(), path_.end(), std::begin(address.sun_path));
+        // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): the sockets API's own cast
+        EXPECT_EQ(bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(listen(fd, 4), 0);
+        wl_display_add_socket_fd(display_, fd);
+        wl_global_create(display_, &wl_seat_interface, 5, this, bindSeat);
+        if (setup_.virtualKeyboard) {
+            wl_global_create(display_, &serverKeyboardManagerInterface, 1, this, bindKeyboardManager);
+        }
+        if (!setup_.toplevels.empty()) {
+            wl_global_create(display_, &serverToplevelManagerInterface, 3, this, bindToplevelManager);
+        }
+        thread_ = std::thread([this] {
+            while (!stop_) {
+                wl_event_loop_dispatch(wl_display_get_event_loop(display_), 5);
+                wl_display_flush_clients(display_);
+            }
+        });
+    }
+    ~FakeCompositor()
+    {
+        stop_ = true;
+        thread_.join();
+        wl_display_destroy_clients(display_);
+        wl_display_destroy(display_);
+        unlink(path_.c_str());
+        rmdir(dir_.c_str());
+    }
+    FakeCompositor(const FakeCompositor&) = delete;
+    FakeCompositor& operator=(const FakeCompositor&) = delete;
+
+    [[nodiscard]] const std::string& path() const { return path_; }
+    std::vector<std::string> log()
+    {
+        const std::lock_guard lock(mutex_);
+        return log_;
+    }
+
+private:
+    void note(std::string line)
+    {
+        const std::lock_guard lock(mutex_);
+        log_.push_back(std::move(line));
+    }
+    static FakeCompositor& of(wl_resource* resource)
+    {
+        return *static_cast<FakeCompositor*>(wl_resource_get_user_data(resource));
+    }
+
+    static void bindSeat(wl_client* client, void* data, std::uint32_t version, std::uint32_t id)
+    {
+        static const struct wl_seat_interface implementation {
+            [](wl_client* /*c*/, wl_resource* /*r*/, std::uint32_t /*id*/) {},
+                [](wl_client* c, wl_resource* seat, std::uint32_t keyboardId) {
+                    FakeCompositor& self = of(seat);
+                    self.note("get_keyboard");
+                    wl_resource* keyboard
+                        = wl_resource_create(c, &wl_keyboard_interface, wl_resource_get_version(seat), keyboardId);
+                    const int fd = memfdWith(self.setup_.keymap);
+                    const auto size = self.setup_.claimedKeymapSize != 0
+                        ? self.setup_.claimedKeymapSize
+                        : static_cast<std::uint32_t>(self.setup_.keymap.size() + 1);
+                    wl_keyboard_send_keymap(keyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd, size);
+                    close(fd);
+                },
+                [](wl_client* /*c*/, wl_resource* /*r*/, std::uint32_t /*id*/) {},
+                [](wl_client* /*c*/, wl_resource* r) { wl_resource_destroy(r); }
+        };
+        auto* self = static_cast<FakeCompositor*>(data);
+        wl_resource* seat = wl_resource_create(client, &wl_seat_interface, static_cast<int>(version), id);
+        wl_resource_set_implementation(seat, &implementation, self, nullptr);
+        wl_seat_send_capabilities(seat, self->setup_.seatKeyboard ? WL_SEAT_CAPABILITY_KEYBOARD : 0);
+    }
+
+    struct VirtualKeyboard {
+        void (*keymap)(wl_client*, wl_resource*, std::uint32_t, std::int32_t, std::uint32_t);
+        void (*key)(wl_client*, wl_resource*, std::uint32_t, std::uint32_t, std::uint32_t);
+        void (*modifiers)(wl_client*, wl_resource*, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t);
+        void (*destroy)(wl_client*, wl_resource*);
+    };
+
+    static void bindKeyboardManager(wl_client* client, void* data, std::uint32_t /*version*/, std::uint32_t id)
+    {
+        static const VirtualKeyboard keyboard{
+            [](wl_client* /*c*/, wl_resource* r, std::uint32_t format, std::int32_t fd, std::uint32_t size) {
+                void* mapped = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+                std::string text = mapped == MAP_FAILED ? "" : std::string(static_cast<const char*>(mapped), size);
+                if (mapped != MAP_FAILED) {
+                    munmap(mapped, size);
+                }
+                close(fd);
+                of(r).note("keymap " + std::to_string(format) + " " + text);
+            },
+            [](wl_client* /*c*/, wl_resource* r, std::uint32_t /*time*/, std::uint32_t key, std::uint32_t state) {
+                of(r).note("key " + std::to_string(key) + " " + std::to_string(state));
+            },
+            [](wl_client* /*c*/, wl_resource* r, std::uint32_t depressed, std::uint32_t latched, std::uint32_t locked,
+                std::uint32_t group) {
+                of(r).note("modifiers " + std::to_string(depressed) + " " + std::to_string(latched) + " "
+                    + std::to_string(locked) + " " + std::to_string(group));
+            },
+            [](wl_client* /*c*/, wl_resource* r) { wl_resource_destroy(r); }};
+        struct Manager {
+            void (*create)(wl_client*, wl_resource*, wl_resource*, std::uint32_t);
+        };
+        static const Manager manager{[](wl_client* c, wl_resource* r, wl_resource* seat, std::uint32_t keyboardId) {
+            of(r).note(std::string("create_virtual_keyboard on ") + wl_resource_get_class(seat));
+            wl_resource* created = wl_resource_create(c, &serverKeyboardInterface, 1, keyboardId);
+            wl_resource_set_implementation(created, &keyboard, &of(r), nullptr);
+        }};
+        wl_resource* resource = wl_resource_create(client, &serverKeyboardManagerInterface, 1, id);
+        wl_resource_set_implementation(resource, &manager, data, nullptr);
+    }
+
+    static void bindToplevelManager(wl_client* client, void* data, std::uint32_t version, std::uint32_t id)
+    {
+        auto* self = static_cast<FakeCompositor*>(data);
+        self->note("toplevel manager version " + std::to_string(version));
+        wl_resource* manager
+            = wl_resource_create(client, &serverToplevelManagerInterface, static_cast<int>(version), id);
+        wl_resource_set_implementation(manager, nullptr, self, nullptr);
+        for (const auto& toplevel : self->setup_.toplevels) {
+            wl_resource* handle = wl_resource_create(client, &serverHandleInterface, static_cast<int>(version), 0);
+            wl_resource_set_implementation(handle, nullptr, self, nullptr);
+            wl_resource_post_event(manager, 0, handle);
+            wl_resource_post_event(handle, 0, toplevel.title.c_str());
+            wl_resource_post_event(handle, 1, toplevel.appId.c_str());
+            wl_array states{};
+            wl_array_init(&states);
+            auto* state = static_cast<std::uint32_t*>(wl_array_add(&states, sizeof(std::uint32_t)));
+            *state = toplevel.activated ? 2 : 0; // activated, else maximized
+            wl_resource_post_event(handle, 4, &states);
+            wl_array_release(&states);
+            wl_resource_post_event(handle, 5);
+        }
+    }
+
+    Desktop setup_;
+    wl_display* display_;
+    std::string dir_;
+    std::string path_;
+    std::thread thread_;
+    std::atomic<bool> stop_ = false;
+    std::mutex mutex_;
+    std::vector<std::string> log_;
+};
+
+desktop::Deadline soon()
+{
+    return desktop::deadlineAfter(desktop::DeadlineClock::now());
+}
+
+TEST(WaylandConnection, KeymapFromTheSeatsKeyboard)
+{
+    FakeCompositor compositor(Desktop{});
+    const auto connection = WaylandConnection::open(compositor.path(), soon());
+    ASSERT_NE(connection, nullptr);
+    EXPECT_TRUE(connection->seatHasKeyboard(soon()));
+    EXPECT_EQ(connection->keymap(soon()), "xkb_keymap { test };");
+    EXPECT_FALSE(connection->offersVirtualKeyboard(soon()));
+    EXPECT_EQ(connection->toplevels(soon()), std::nullopt);
+}
+
+TEST(WaylandConnection, NoKeymapWithoutAKeyboardOrFromAnOversizedOne)
+{
+    Desktop keyboardless;
+    keyboardless.seatKeyboard = false;
+    FakeCompositor bare(keyboardless);
+    const auto noKeyboard = WaylandConnection::open(bare.path(), soon());
+    ASSERT_NE(noKeyboard, nullptr);
+    EXPECT_FALSE(noKeyboard->seatHasKeyboard(soon()));
+    EXPECT_EQ(noKeyboard->keymap(soon()), std::nullopt);
+    EXPECT_TRUE(bare.log().empty()); // the keyboard is not even asked for
+
+    // A claimed size past any keymap's is not mapped.
+    Desktop oversizedKeymap;
+    oversizedKeymap.claimedKeymapSize = 64U << 20U;
+    FakeCompositor huge(oversizedKeymap);
+    const auto oversized = WaylandConnection::open(huge.path(), soon());
+    ASSERT_NE(oversized, nullptr);
+    EXPECT_EQ(oversized->keymap(soon()), std::nullopt);
+}
+
+TEST(WaylandConnection, VirtualKeyboardRequests)
+{
+    Desktop wlroots;
+    wlroots.virtualKeyboard = true;
+    FakeCompositor compositor(wlroots);
+    const auto connection = WaylandConnection::open(compositor.path(), soon());
+    ASSERT_NE(connection, nullptr);
+    ASSERT_TRUE(connection->offersVirtualKeyboard(soon()));
+    ASSERT_TRUE(connection->createVirtualKeyboard("keymap text", soon()));
+    connection->virtualKey(29, true);
+    connection->virtualModifiers(4);
+    connection->virtualKey(47, true);
+    connection->virtualKey(47, false);
+    ASSERT_TRUE(connection->sync(soon()));
+    // The keymap is NUL-terminated within its size.
+    EXPECT_EQ(compositor.log(),
+        (std::vector<std::string>{"create_virtual_keyboard on wl_seat", std::string("keymap 1 keymap text") + '\0',
+            "key 29 1", "modifiers 4 0 0 0", "key 47 1", "key 47 0"}));
+}
+
+TEST(WaylandConnection, WindowListWithTheActiveOne)
+{
+    Desktop windows;
+    windows.toplevels
+        = {{"editor", "org.example.Editor", false}, {"page - Chromium", "chromium", true}, {"", "", false}};
+    FakeCompositor compositor(windows);
+    const auto connection = WaylandConnection::open(compositor.path(), soon());
+    ASSERT_NE(connection, nullptr);
+    const auto toplevels = connection->toplevels(soon());
+    ASSERT_TRUE(toplevels);
+    ASSERT_EQ(toplevels->size(), 3U);
+    EXPECT_EQ((*toplevels)[0].title, "editor");
+    EXPECT_EQ((*toplevels)[0].appId, "org.example.Editor");
+    EXPECT_FALSE((*toplevels)[0].activated);
+    EXPECT_EQ((*toplevels)[1].appId, "chromium");
+    EXPECT_TRUE((*toplevels)[1].activated);
+    EXPECT_EQ((*toplevels)[2].title, "");
+    // Bound at the version whose events the client knows.
+    EXPECT_EQ(compositor.log(), std::vector<std::string>{"toplevel manager version 2"});
+}
+
+TEST(WaylandConnection, NoCompositorAtTheSocket)
+{
+    EXPECT_EQ(WaylandConnection::open("/nonexistent/wayland-0", soon()), nullptr);
+    EXPECT_EQ(WaylandConnection::open(std::string(200, 'x'), soon()), nullptr);
+}
+
+} // namespace
+} // namespace focusprobe::platform::wayland
