@@ -30,6 +30,9 @@ pkg_check_modules(FOCUSPROBE_SPEECHD REQUIRED speech-dispatcher)
 pkg_check_modules(FOCUSPROBE_WAYLAND REQUIRED IMPORTED_TARGET wayland-client xkbcommon)
 add_library(focusprobe_wayland STATIC
   ${focusprobe_linux_dir}/wayland/connection.cpp
+  ${focusprobe_linux_dir}/wayland/protocols.cpp
+  ${focusprobe_linux_dir}/wayland/virtual_keyboard.cpp
+  ${focusprobe_linux_dir}/wayland/toplevels.cpp
   ${focusprobe_linux_dir}/wayland/keymap.cpp
   ${focusprobe_linux_dir}/wayland/app_id.cpp)
 target_link_libraries(focusprobe_wayland PUBLIC focusprobe_core focusprobe_linux_pure PkgConfig::FOCUSPROBE_WAYLAND)
@@ -37,6 +40,9 @@ target_link_libraries(focusprobe_wayland PUBLIC focusprobe_core focusprobe_linux
 add_library(focusprobe_backend STATIC
   # The clients of each protocol
   ${focusprobe_linux_dir}/x11/connection.cpp
+  ${focusprobe_linux_dir}/x11/connection_setup.cpp
+  ${focusprobe_linux_dir}/x11/authority.cpp
+  ${focusprobe_linux_dir}/x11/keymap_reads.cpp
   ${focusprobe_linux_dir}/dbus/connection.cpp
   ${focusprobe_linux_dir}/dbus/desktop_buses.cpp
   ${focusprobe_linux_dir}/dbus/mutter_remote_desktop.cpp

@@ -1,11 +1,14 @@
-# The Linux backend's parts that are plain data and arithmetic: the key vocabulary and layout
-# data, the AT-SPI roles and limits, what is read off the X wire, and the command's deadline.
-# They need no desktop library, so their tests run on every build.
+# The Linux backend's parts that need no desktop library: the key vocabulary and layout data,
+# the AT-SPI roles and limits, what is read off the X wire, the command's deadline and its
+# bounded socket connect. Their tests run on every build.
 set(focusprobe_linux_dir ${CMAKE_CURRENT_LIST_DIR})
 add_library(focusprobe_linux_pure STATIC
   ${focusprobe_linux_dir}/common/deadline.cpp
+  ${focusprobe_linux_dir}/common/socket.cpp
   ${focusprobe_linux_dir}/keys/mac_keys.cpp
+  ${focusprobe_linux_dir}/keys/dead_keys.cpp
   ${focusprobe_linux_dir}/keys/layout_data.cpp
+  ${focusprobe_linux_dir}/atspi/roles.cpp
   ${focusprobe_linux_dir}/atspi/limits.cpp
   ${focusprobe_linux_dir}/x11/wire.cpp
   ${focusprobe_linux_dir}/x11/key_positions.cpp

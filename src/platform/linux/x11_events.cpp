@@ -9,6 +9,7 @@
 #include <memory>
 #include <set>
 
+#include "platform/linux/x11/keymap_reads.h"
 #include "platform/linux/x11/key_positions.h"
 
 #include <xcb/xcb.h>

@@ -1,6 +1,7 @@
 #include "platform/linux/x11_input_monitoring.h"
 
 #include "platform/linux/common/ownership.h"
+#include "platform/linux/x11/keymap_reads.h"
 #include "platform/linux/x11/connection.h"
 #include "platform/linux/x11/key_positions.h"
 #include "platform/linux/x11/raw_input.h"

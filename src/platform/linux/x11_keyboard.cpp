@@ -2,11 +2,12 @@
 
 #include "platform/linux/common/ownership.h"
 #include "platform/linux/keys/layout_data.h"
-#include "platform/linux/keys/mac_keys.h"
+#include "platform/linux/keys/dead_keys.h"
 
 #include <set>
 #include <vector>
 
+#include "platform/linux/x11/keymap_reads.h"
 #include "platform/linux/x11/key_positions.h"
 
 #include <xkbcommon/xkbcommon.h>

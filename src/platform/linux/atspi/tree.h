@@ -4,7 +4,7 @@
 #include "platform/linux/atspi/protocol.h"
 #include "platform/linux/common/deadline.h"
 #include "platform/linux/dbus/desktop_buses.h"
-#include "platform/linux/keys/mac_keys.h"
+#include "platform/linux/atspi/roles.h"
 
 #include <cstdint>
 #include <deque>

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-// The fixed translations between the program's macOS vocabulary and the X11 / AT-SPI one. Pure
-// data and functions, so they are tested without a display.
+// The program's macOS key vocabulary and its translation to the XKB one, shared by the X11 and
+// Wayland keyboards: key positions, modifier flags and event masks. Pure data and functions.
 namespace focusprobe::platform::desktop {
 
 // --- Key positions -------------------------------------------------------------------------
@@ -60,44 +60,5 @@ inline constexpr std::uint64_t rightMouseDown = 1U << 3U;
 inline constexpr std::uint64_t keyDown = 1U << 10U;
 inline constexpr std::uint64_t flagsChanged = 1U << 12U;
 } // namespace eventmask
-
-// --- AT-SPI roles and states -----------------------------------------------------------------
-
-// Bit n stands for AtspiStateType n, as GetState's two 32-bit words give them.
-using StateSet = std::uint64_t;
-
-namespace state {
-inline constexpr int active = 1;
-inline constexpr int editable = 7;
-inline constexpr int focusable = 11;
-inline constexpr int focused = 12;
-inline constexpr int multiLine = 17;
-inline constexpr int selected = 23;
-inline constexpr int showing = 25;
-inline constexpr int singleLine = 26;
-} // namespace state
-
-StateSet stateSetFromWords(std::span<const std::uint32_t> words);
-inline bool hasState(StateSet states, int bit)
-{
-    return ((states >> static_cast<unsigned>(bit)) & 1U) != 0;
-}
-
-// The role string the program uses for an AT-SPI role (AtspiRole number) in these states.
-// Only the roles for which roleDependsOnStates holds look at the states.
-std::string_view axRoleFor(std::uint32_t atspiRole, StateSet states);
-bool roleDependsOnStates(std::uint32_t atspiRole);
-
-bool isTextEntryAxRole(std::string_view role);
-
-// Roles whose children a composer walk never reads (buttons, labels, menus...): reading ahead
-// stops there. Only a hint for speed; a read that was not sent ahead is sent when asked.
-bool isWalkLeafRole(std::string_view role);
-
-// --- Keysyms ---------------------------------------------------------------------------------
-
-// The spacing character a dead keysym stands for (dead_acute gives U+00B4), or nothing when the
-// keysym is not a dead key.
-std::optional<char32_t> deadKeySpacingCharacter(std::uint32_t keysym);
 
 } // namespace focusprobe::platform::desktop

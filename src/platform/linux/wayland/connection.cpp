@@ -1,158 +1,25 @@
 #include "platform/linux/wayland/connection.h"
 
+#include "platform/linux/common/socket.h"
+#include "platform/linux/wayland/protocols.h"
+#include "platform/linux/wayland/toplevel_handle.h"
+
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/mman.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 #include <wayland-client.h>
 
 namespace focusprobe::platform::wayland {
 namespace {
 
-// The virtual-keyboard protocol (zwp_virtual_keyboard_unstable_v1) comes with no Debian package,
-// so its two interfaces are declared here from the protocol's published description.
-extern const wl_interface virtualKeyboardInterface;
-
-// Not const: the library takes the table through a pointer to non-const.
-std::array<const wl_interface*, 6> protocolTypes{
-    nullptr, nullptr, nullptr, nullptr, &wl_seat_interface, &virtualKeyboardInterface};
-
-const std::array<wl_message, 4> virtualKeyboardRequests{{
-    {"keymap", "uhu", protocolTypes.data()},
-    {"key", "uuu", protocolTypes.data()},
-    {"modifiers", "uuuu", protocolTypes.data()},
-    {"destroy", "", protocolTypes.data()},
-}};
-
-const wl_interface virtualKeyboardInterface{"zwp_virtual_keyboard_v1", 1,
-    static_cast<int>(virtualKeyboardRequests.size()), virtualKeyboardRequests.data(), 0, nullptr};
-
-const std::array<wl_message, 1> managerRequests{{{"create_virtual_keyboard", "on", protocolTypes.data() + 4}}};
-
-const wl_interface virtualKeyboardManagerInterface{
-    "zwp_virtual_keyboard_manager_v1", 1, static_cast<int>(managerRequests.size()), managerRequests.data(), 0, nullptr};
-
-// The window list of wlroots desktops (wlr-foreign-toplevel-management-unstable-v1), also from its
-// published description; bound at version 2, whose events end with "closed".
-extern const wl_interface toplevelHandleInterface;
-
-std::array<const wl_interface*, 6> toplevelTypes{
-    nullptr, &wl_seat_interface, &wl_surface_interface, nullptr, &wl_output_interface, &toplevelHandleInterface};
-
-const std::array<wl_message, 10> toplevelHandleRequests{{
-    {"set_maximized", "", toplevelTypes.data()},
-    {"unset_maximized", "", toplevelTypes.data()},
-    {"set_minimized", "", toplevelTypes.data()},
-    {"unset_minimized", "", toplevelTypes.data()},
-    {"activate", "o", toplevelTypes.data() + 1},
-    {"close", "", toplevelTypes.data()},
-    {"set_rectangle", "oiiii", toplevelTypes.data() + 2},
-    {"destroy", "", toplevelTypes.data()},
-    {"set_fullscreen", "2?o", toplevelTypes.data() + 4},
-    {"unset_fullscreen", "2", toplevelTypes.data()},
-}};
-
-const std::array<wl_message, 8> toplevelHandleEvents{{
-    {"title", "s", toplevelTypes.data()},
-    {"app_id", "s", toplevelTypes.data()},
-    {"output_enter", "o", toplevelTypes.data() + 4},
-    {"output_leave", "o", toplevelTypes.data() + 4},
-    {"state", "a", toplevelTypes.data()},
-    {"done", "", toplevelTypes.data()},
-    {"closed", "", toplevelTypes.data()},
-    {"parent", "3?o", toplevelTypes.data() + 5},
-}};
-
-const wl_interface toplevelHandleInterface{"zwlr_foreign_toplevel_handle_v1", 3,
-    static_cast<int>(toplevelHandleRequests.size()), toplevelHandleRequests.data(),
-    static_cast<int>(toplevelHandleEvents.size()), toplevelHandleEvents.data()};
-
-const std::array<wl_message, 1> toplevelManagerRequests{{{"stop", "", toplevelTypes.data()}}};
-const std::array<wl_message, 2> toplevelManagerEvents{{
-    {"toplevel", "n", toplevelTypes.data() + 5},
-    {"finished", "", toplevelTypes.data()},
-}};
-
-const wl_interface toplevelManagerInterface{"zwlr_foreign_toplevel_manager_v1", 3,
-    static_cast<int>(toplevelManagerRequests.size()), toplevelManagerRequests.data(),
-    static_cast<int>(toplevelManagerEvents.size()), toplevelManagerEvents.data()};
-
-constexpr std::uint32_t toplevelManagerVersion = 2;
-constexpr std::uint32_t toplevelHandleDestroyOpcode = 7;
-constexpr std::uint32_t toplevelStateActivated = 2;
-// A desktop lists tens of windows; past this many the rest are not read, and a title is cut.
-constexpr std::size_t toplevelLimit = 512;
-constexpr std::size_t toplevelTextLimit = 4096;
-
-constexpr std::uint32_t createVirtualKeyboardOpcode = 0;
-constexpr std::uint32_t keymapOpcode = 0;
-constexpr std::uint32_t keyOpcode = 1;
-constexpr std::uint32_t modifiersOpcode = 2;
-constexpr std::uint32_t destroyOpcode = 3;
-constexpr std::uint32_t keymapFormatXkbV1 = 1;
-
 // A keymap is tens of kilobytes; anything past this is not one.
 constexpr std::uint32_t keymapMaxBytes = 4U << 20U;
-
-// No single wait on the compositor is capped below what the command has left.
-constexpr std::chrono::microseconds stepCap{desktop::commandBudget};
-
-bool waitFor(int fd, short events, const Deadline& deadline)
-{
-    for (;;) {
-        pollfd entry{fd, events, 0};
-        const int ready = ::poll(&entry, 1, desktop::pollMilliseconds(desktop::stepTimeoutNow(deadline, stepCap)));
-        if (ready > 0) {
-            return (entry.revents & events) != 0;
-        }
-        if (ready == 0 || errno != EINTR) {
-            return false;
-        }
-    }
-}
-
-int connectSocket(const std::string& path, const Deadline& deadline)
-{
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) {
-        return -1;
-    }
-    std::copy(path.begin(), path.end(), std::begin(address.sun_path));
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) {
-        return -1;
-    }
-    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): the sockets API's own cast
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-        return fd;
-    }
-    if ((errno == EAGAIN || errno == EINPROGRESS) && waitFor(fd, POLLOUT, deadline)) {
-        int error = 0;
-        socklen_t length = sizeof error;
-        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0) {
-            return fd;
-        }
-    }
-    ::close(fd);
-    return -1;
-}
-
-std::uint32_t millisecondsNow()
-{
-    return static_cast<std::uint32_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count());
-}
 
 void ignoreKeyboardEnter(
     void* /*data*/, wl_keyboard* /*keyboard*/, std::uint32_t /*serial*/, wl_surface* /*surface*/, wl_array* /*keys*/)
@@ -170,11 +37,6 @@ void ignoreKeyboardModifiers(void* /*data*/, wl_keyboard* /*keyboard*/, std::uin
 {
 }
 void ignoreRepeatInfo(void* /*data*/, wl_keyboard* /*keyboard*/, std::int32_t /*rate*/, std::int32_t /*delay*/) { }
-
-std::string boundedText(const char* text)
-{
-    return text == nullptr ? std::string() : std::string(text, ::strnlen(text, toplevelTextLimit));
-}
 
 } // namespace
 
@@ -198,7 +60,7 @@ std::unique_ptr<WaylandConnection> WaylandConnection::open(const std::string& so
 {
     // The library reports protocol errors on standard error, which stays the host's.
     wl_log_set_handler_client([](const char* /*format*/, va_list /*args*/) {});
-    const int fd = connectSocket(socketPath, deadline);
+    const int fd = desktop::connectLocalSocket(socketPath, false, deadline).release();
     if (fd < 0) {
         return nullptr;
     }
@@ -215,52 +77,13 @@ std::unique_ptr<WaylandConnection> WaylandConnection::open(const std::string& so
     return connection;
 }
 
-// One listed window, with the listener the library calls for its events.
-struct WaylandConnection::ToplevelHandle {
-    wl_proxy* proxy = nullptr;
-    Toplevel toplevel;
-    bool closed = false;
-
-    static void onTitle(void* data, wl_proxy* /*handle*/, const char* title)
-    {
-        static_cast<ToplevelHandle*>(data)->toplevel.title = boundedText(title);
-    }
-    static void onAppId(void* data, wl_proxy* /*handle*/, const char* appId)
-    {
-        static_cast<ToplevelHandle*>(data)->toplevel.appId = boundedText(appId);
-    }
-    static void onOutput(void* /*data*/, wl_proxy* /*handle*/, wl_proxy* /*output*/) { }
-    static void onState(void* data, wl_proxy* /*handle*/, wl_array* states)
-    {
-        bool activated = false;
-        const auto* words = static_cast<const std::uint32_t*>(states->data);
-        for (std::size_t i = 0; i < states->size / sizeof(std::uint32_t); ++i) {
-            activated = activated || words[i] == toplevelStateActivated;
-        }
-        static_cast<ToplevelHandle*>(data)->toplevel.activated = activated;
-    }
-    static void onDone(void* /*data*/, wl_proxy* /*handle*/) { }
-    static void onClosed(void* data, wl_proxy* /*handle*/) { static_cast<ToplevelHandle*>(data)->closed = true; }
-
-    struct Listener {
-        void (*title)(void*, wl_proxy*, const char*);
-        void (*appId)(void*, wl_proxy*, const char*);
-        void (*outputEnter)(void*, wl_proxy*, wl_proxy*);
-        void (*outputLeave)(void*, wl_proxy*, wl_proxy*);
-        void (*state)(void*, wl_proxy*, wl_array*);
-        void (*done)(void*, wl_proxy*);
-        void (*closed)(void*, wl_proxy*);
-    };
-    static constexpr Listener listener{onTitle, onAppId, onOutput, onOutput, onState, onDone, onClosed};
-};
-
 WaylandConnection::WaylandConnection(wl_display* display) : display_(display) { }
 
 WaylandConnection::~WaylandConnection()
 {
     if (virtualKeyboard_ != nullptr) {
         wl_proxy_marshal_flags(
-            virtualKeyboard_, destroyOpcode, nullptr, wl_proxy_get_version(virtualKeyboard_), WL_MARSHAL_FLAG_DESTROY);
+            virtualKeyboard_, virtualkeyboard::destroyOpcode, nullptr, wl_proxy_get_version(virtualKeyboard_), WL_MARSHAL_FLAG_DESTROY);
         wl_display_flush(display_);
     }
     if (virtualKeyboardManager_ != nullptr) {
@@ -332,56 +155,6 @@ void WaylandConnection::onKeymap(
     }
 }
 
-void WaylandConnection::onToplevel(void* data, wl_proxy* /*manager*/, wl_proxy* handle)
-{
-    auto* self = static_cast<WaylandConnection*>(data);
-    if (self->toplevels_.size() >= toplevelLimit) {
-        wl_proxy_marshal_flags(
-            handle, toplevelHandleDestroyOpcode, nullptr, wl_proxy_get_version(handle), WL_MARSHAL_FLAG_DESTROY);
-        return;
-    }
-    auto entry = std::make_unique<ToplevelHandle>();
-    entry->proxy = handle;
-    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): the library's listener convention
-    wl_proxy_add_listener(handle,
-        reinterpret_cast<void (**)(void)>(const_cast<ToplevelHandle::Listener*>(&ToplevelHandle::listener)),
-        entry.get());
-    self->toplevels_.push_back(std::move(entry));
-}
-
-void WaylandConnection::onToplevelsFinished(void* /*data*/, wl_proxy* /*manager*/) { }
-
-std::optional<std::vector<Toplevel>> WaylandConnection::toplevels(const Deadline& deadline)
-{
-    if (!discover(deadline) || !toplevelManagerName_) {
-        return std::nullopt;
-    }
-    if (toplevelManager_ == nullptr) {
-        struct ManagerListener {
-            void (*toplevel)(void*, wl_proxy*, wl_proxy*);
-            void (*finished)(void*, wl_proxy*);
-        };
-        static constexpr ManagerListener managerListener{onToplevel, onToplevelsFinished};
-        toplevelManager_ = static_cast<wl_proxy*>(wl_registry_bind(registry_, *toplevelManagerName_,
-            &toplevelManagerInterface, std::min(toplevelManagerVersion_, toplevelManagerVersion)));
-        // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): the library's listener convention
-        wl_proxy_add_listener(
-            toplevelManager_, reinterpret_cast<void (**)(void)>(const_cast<ManagerListener*>(&managerListener)), this);
-        // The list comes in answer to the binding; each window's details follow its announcement.
-        if (!roundtrip(deadline) || !roundtrip(deadline)) {
-            failed_ = true;
-            return std::nullopt;
-        }
-    }
-    std::vector<Toplevel> list;
-    for (const auto& handle : toplevels_) {
-        if (!handle->closed) {
-            list.push_back(handle->toplevel);
-        }
-    }
-    return list;
-}
-
 bool WaylandConnection::discover(const Deadline& deadline)
 {
     if (discovered_) {
@@ -416,67 +189,6 @@ std::optional<std::string> WaylandConnection::keymap(const Deadline& deadline)
     return keymap_;
 }
 
-bool WaylandConnection::offersVirtualKeyboard(const Deadline& deadline)
-{
-    return discover(deadline) && virtualKeyboardManager_ != nullptr && seat_ != nullptr;
-}
-
-bool WaylandConnection::createVirtualKeyboard(const std::string& keymapText, const Deadline& deadline)
-{
-    if (!offersVirtualKeyboard(deadline) || virtualKeyboard_ != nullptr) {
-        return false;
-    }
-    virtualKeyboard_ = wl_proxy_marshal_flags(virtualKeyboardManager_, createVirtualKeyboardOpcode,
-        &virtualKeyboardInterface, wl_proxy_get_version(virtualKeyboardManager_), 0, seat_, nullptr);
-    return virtualKeyboard_ != nullptr && uploadKeymap(keymapText, deadline);
-}
-
-bool WaylandConnection::uploadKeymap(const std::string& keymapText, const Deadline& deadline)
-{
-    if (virtualKeyboard_ == nullptr) {
-        return false;
-    }
-    const int fd = ::memfd_create("focusprobe-keymap", MFD_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    // The compositor maps size bytes and reads a NUL-terminated text.
-    const std::size_t size = keymapText.size() + 1;
-    std::size_t written = 0;
-    while (written < size) {
-        const ssize_t n = ::write(fd, keymapText.c_str() + written, size - written);
-        if (n <= 0) {
-            ::close(fd);
-            return false;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    wl_proxy_marshal_flags(virtualKeyboard_, keymapOpcode, nullptr, wl_proxy_get_version(virtualKeyboard_), 0,
-        keymapFormatXkbV1, fd, static_cast<std::uint32_t>(size));
-    ::close(fd);
-    // A compositor that refuses the keyboard ends the connection with a protocol error.
-    return sync(deadline);
-}
-
-void WaylandConnection::virtualKey(std::uint32_t evdevKey, bool down)
-{
-    if (virtualKeyboard_ == nullptr) {
-        return;
-    }
-    // One clock for all of this keyboard's requests, never going back.
-    clock_ = std::max(clock_ + 1, millisecondsNow());
-    wl_proxy_marshal_flags(virtualKeyboard_, keyOpcode, nullptr, wl_proxy_get_version(virtualKeyboard_), 0, clock_,
-        evdevKey, down ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
-}
-
-void WaylandConnection::virtualModifiers(std::uint32_t depressed)
-{
-    if (virtualKeyboard_ == nullptr) {
-        return;
-    }
-    wl_proxy_marshal_flags(
-        virtualKeyboard_, modifiersOpcode, nullptr, wl_proxy_get_version(virtualKeyboard_), 0, depressed, 0U, 0U, 0U);
-}
 
 bool WaylandConnection::sync(const Deadline& deadline)
 {
@@ -510,12 +222,12 @@ bool WaylandConnection::dispatchUntil(const bool& done, const Deadline& deadline
         }
         // Send what is queued; a full socket buffer is waited out within the deadline.
         while (wl_display_flush(display_) < 0) {
-            if (errno != EAGAIN || !waitFor(fd, POLLOUT, deadline)) {
+            if (errno != EAGAIN || !desktop::waitForEvents(fd, POLLOUT, deadline)) {
                 wl_display_cancel_read(display_);
                 return false;
             }
         }
-        if (!waitFor(fd, POLLIN, deadline)) {
+        if (!desktop::waitForEvents(fd, POLLIN, deadline)) {
             wl_display_cancel_read(display_);
             return false;
         }

@@ -21,15 +21,17 @@ using desktop::Deadline;
 // The socket WAYLAND_DISPLAY names (a path, or a name in XDG_RUNTIME_DIR); nothing when unset.
 std::optional<std::string> waylandSocketPath();
 
-// One client connection to the compositor: the first seat, its keyboard's keymap and, where the
-// compositor offers it, the virtual-keyboard manager. Every wait ends at the caller's deadline;
-// the compositor's messages are read only as far as they are needed.
 // A window as a wlroots compositor lists it to clients (wlr-foreign-toplevel-management).
 struct Toplevel {
     std::string title;
     std::string appId;
     bool activated = false;
 };
+
+// One client connection to the compositor: the first seat, its keyboard's keymap and, where the
+// compositor offers them, the virtual-keyboard manager and the window list. Every wait ends at
+// the caller's deadline; the compositor's messages are read only as far as they are needed.
+// The seat and registry are here; the virtual keyboard and the window list have files of their own.
 
 class WaylandConnection {
 public:

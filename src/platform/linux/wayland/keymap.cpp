@@ -1,5 +1,6 @@
 #include "platform/linux/wayland/keymap.h"
 
+#include "platform/linux/keys/dead_keys.h"
 #include "platform/linux/keys/mac_keys.h"
 
 #include <cstdarg>

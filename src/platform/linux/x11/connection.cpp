@@ -1,29 +1,23 @@
 #include "platform/linux/x11/connection.h"
+
+#include "platform/linux/common/socket.h"
+#include "platform/linux/x11/authority.h"
+#include "platform/linux/x11/connection_setup.h"
 #include "platform/linux/x11/xcb_xkb.h"
 
-#include <X11/Xauth.h>
 #include <xcb/xcb.h>
 #include <xcb/xcbext.h>
 #include <xcb/xinput.h>
 #include <xcb/xtest.h>
 
-#include <arpa/inet.h>
-#include <atomic>
-#include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
-#include <sys/time.h>
-#include <sys/un.h>
-#include <thread>
-#include <unistd.h>
 #include <utility>
 
 namespace focusprobe::platform::desktop {
@@ -33,104 +27,18 @@ using std::chrono::microseconds;
 
 // No single step of the connection may take longer than the whole budget.
 constexpr microseconds stepCap = commandBudget;
-// A local socket whose listen queue is full refuses at once; it is tried again this often.
-constexpr std::chrono::milliseconds fullQueueRetry{10};
 // Properties are read up to this many 4-byte units: 16 KiB of text, 4,096 windows.
 constexpr std::uint32_t propertyUnits = 4096;
-constexpr std::uint16_t familyLocal = 256; // FamilyLocal of Xauth
-constexpr std::uint16_t familyInternet = 0;
-constexpr std::uint16_t familyInternet6 = 6;
 
 constexpr std::array<const char*, static_cast<std::size_t>(KnownAtom::count)> atomNames{
     "_NET_ACTIVE_WINDOW", "_NET_WM_PID", "_GTK_APPLICATION_ID", "_NET_CLIENT_LIST", "AT_SPI_BUS"};
-
-class Socket {
-public:
-    Socket() = default;
-    explicit Socket(int fd) : fd_(fd) { }
-    ~Socket()
-    {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Socket(Socket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) { }
-    Socket& operator=(Socket&& other) noexcept
-    {
-        std::swap(fd_, other.fd_);
-        return *this;
-    }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    [[nodiscard]] int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_ = -1;
-};
-
-bool waitWritable(int fd, const Deadline& deadline)
-{
-    for (;;) {
-        const auto timeout = stepTimeoutNow(deadline, stepCap);
-        if (timeout == microseconds::zero()) {
-            return false;
-        }
-        pollfd ready{fd, POLLOUT, 0};
-        const int got = ::poll(&ready, 1, pollMilliseconds(timeout));
-        if (got > 0) {
-            int error = 0;
-            socklen_t length = sizeof error;
-            return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
-        }
-        if (got < 0 && errno != EINTR) {
-            return false;
-        }
-    }
-}
-
-// A connect that gives up at the deadline. The socket is non-blocking from here on; XCB wants it
-// so anyway.
-bool connectBefore(int fd, const sockaddr* address, socklen_t length, const Deadline& deadline)
-{
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-    for (;;) {
-        if (::connect(fd, address, length) == 0) {
-            return true;
-        }
-        if (errno == EINPROGRESS) {
-            return waitWritable(fd, deadline);
-        }
-        if (errno != EAGAIN && errno != EINTR) {
-            return false;
-        }
-        // A full listen queue: a server that accepts nobody. Try again while the budget lasts.
-        const auto timeout = stepTimeoutNow(deadline, fullQueueRetry);
-        if (timeout == microseconds::zero()) {
-            return false;
-        }
-        std::this_thread::sleep_for(timeout);
-    }
-}
 
 Socket connectLocal(const DisplayName& display, const Deadline& deadline)
 {
     const std::string path = "/tmp/.X11-unix/X" + std::to_string(display.number);
     // The abstract name first, as the X libraries do, then the socket file.
     for (const bool abstract : {true, false}) {
-        Socket socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        if (socket.get() < 0) {
-            return {};
-        }
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        const std::size_t offset = abstract ? 1 : 0;
-        if (path.size() + offset >= sizeof address.sun_path) {
-            return {};
-        }
-        std::memcpy(address.sun_path + offset, path.data(), path.size());
-        const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + path.size());
-        if (connectBefore(socket.get(), reinterpret_cast<const sockaddr*>(&address), length, deadline)) {
+        if (Socket socket = connectLocalSocket(path, abstract, deadline); socket.get() >= 0) {
             return socket;
         }
     }
@@ -160,129 +68,6 @@ Socket connectTcp(const DisplayName& display, const Deadline& deadline)
     ::freeaddrinfo(found);
     return connected;
 }
-
-struct AuthDeleter {
-    void operator()(Xauth* auth) const { XauDisposeAuth(auth); }
-};
-
-// The cookie the user's authority file holds for this display, looked up as the X libraries do:
-// by this host's name for a local or loopback peer, by the peer's address otherwise.
-std::unique_ptr<Xauth, AuthDeleter> findAuthority(int fd, const DisplayName& display)
-{
-    sockaddr_storage peer{};
-    socklen_t peerLength = sizeof peer;
-    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0) {
-        return nullptr;
-    }
-    std::uint16_t family = familyLocal;
-    std::string address;
-    if (peer.ss_family == AF_INET) {
-        const auto& in = reinterpret_cast<const sockaddr_in&>(peer);
-        if (ntohl(in.sin_addr.s_addr) >> 24U != IN_LOOPBACKNET) {
-            family = familyInternet;
-            address.assign(reinterpret_cast<const char*>(&in.sin_addr), sizeof in.sin_addr);
-        }
-    } else if (peer.ss_family == AF_INET6) {
-        const auto& in6 = reinterpret_cast<const sockaddr_in6&>(peer);
-        if (IN6_IS_ADDR_V4MAPPED(&in6.sin6_addr)) {
-            const auto* v4 = reinterpret_cast<const char*>(&in6.sin6_addr) + 12;
-            if (static_cast<unsigned char>(v4[0]) != IN_LOOPBACKNET) {
-                family = familyInternet;
-                address.assign(v4, 4);
-            }
-        } else if (!IN6_IS_ADDR_LOOPBACK(&in6.sin6_addr)) {
-            family = familyInternet6;
-            address.assign(reinterpret_cast<const char*>(&in6.sin6_addr), sizeof in6.sin6_addr);
-        }
-    }
-    if (family == familyLocal) {
-        std::array<char, 256> host{};
-        if (::gethostname(host.data(), host.size() - 1) != 0) {
-            return nullptr;
-        }
-        address = host.data();
-    }
-    const std::string number = std::to_string(display.number);
-    std::array<char*, 1> names{const_cast<char*>("MIT-MAGIC-COOKIE-1")};
-    std::array<int, 1> nameLengths{static_cast<int>(std::strlen(names[0]))};
-    return std::unique_ptr<Xauth, AuthDeleter>(XauGetBestAuthByAddr(family, static_cast<unsigned short>(address.size()),
-        address.data(), static_cast<unsigned short>(number.size()), number.data(), static_cast<int>(names.size()),
-        names.data(), nameLengths.data()));
-}
-
-// The socket whose setup the alarm cuts short. Read in the signal handler, hence a lock-free atomic.
-std::atomic<int> socketInSetup{-1};
-
-void cutSetupShort(int /*signal*/)
-{
-    if (const int fd = socketInSetup.load(); fd >= 0) {
-        ::shutdown(fd, SHUT_RDWR); // async-signal-safe
-    }
-}
-
-// XCB's connection setup waits for the server with no limit. Should the deadline come first, a
-// one-shot alarm shuts the socket down under it, and the setup fails instead of waiting for ever.
-// The alarm is unblocked for the setup, whatever mask the process was started with; the handler
-// stays installed afterwards, so an alarm that fires just as the setup ends does no harm.
-class SetupAlarm {
-public:
-    SetupAlarm(int fd, const Deadline& deadline)
-    {
-        struct sigaction action { };
-        action.sa_handler = cutSetupShort;
-        ::sigemptyset(&action.sa_mask);
-        ::sigaction(SIGALRM, &action, nullptr);
-        socketInSetup.store(fd);
-        sigset_t alarm;
-        ::sigemptyset(&alarm);
-        ::sigaddset(&alarm, SIGALRM);
-        ::sigprocmask(SIG_UNBLOCK, &alarm, &savedMask_);
-        // A whole budget already spent still fires, at once.
-        const auto left = std::max(remaining(deadline, DeadlineClock::now()), microseconds(1));
-        itimerval timer{};
-        timer.it_value.tv_sec = static_cast<time_t>(left.count() / 1'000'000);
-        timer.it_value.tv_usec = static_cast<suseconds_t>(left.count() % 1'000'000);
-        ::setitimer(ITIMER_REAL, &timer, nullptr);
-    }
-    ~SetupAlarm()
-    {
-        const itimerval off{};
-        ::setitimer(ITIMER_REAL, &off, nullptr);
-        socketInSetup.store(-1);
-        ::sigprocmask(SIG_SETMASK, &savedMask_, nullptr);
-    }
-    SetupAlarm(const SetupAlarm&) = delete;
-    SetupAlarm& operator=(const SetupAlarm&) = delete;
-
-private:
-    sigset_t savedMask_{};
-};
-
-// XCB writes the server's reason for refusing a connection (a wrong cookie, say) to standard
-// error. Nothing of this program may go there: for the setup, standard error is /dev/null.
-class SilencedStandardError {
-public:
-    SilencedStandardError() : saved_(::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1))
-    {
-        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (null >= 0) {
-            ::dup2(null, STDERR_FILENO);
-            ::close(null);
-        }
-    }
-    ~SilencedStandardError()
-    {
-        if (saved_ >= 0) {
-            ::dup2(saved_, STDERR_FILENO);
-            ::close(saved_);
-        }
-    }
-    SilencedStandardError(const SilencedStandardError&) = delete;
-    SilencedStandardError& operator=(const SilencedStandardError&) = delete;
-
-private:
-    int saved_;
-};
 
 } // namespace
 
@@ -497,44 +282,6 @@ bool hasInputExtensions(XConnection& connection)
     const auto version
         = connection.wait<xcb_input_xi_query_version_reply_t>(xcb_input_xi_query_version(connection.get(), 2, 0));
     return version && version->major_version >= 2;
-}
-
-std::optional<Keymap> readKeymap(XConnection& connection)
-{
-    if (!connection.extensions().xkb) {
-        return std::nullopt;
-    }
-    xcb_connection_t* c = connection.get();
-    const auto use = xcb_xkb_use_extension(c, XCB_XKB_MAJOR_VERSION, XCB_XKB_MINOR_VERSION);
-    const auto map = xcb_xkb_get_map(
-        c, XCB_XKB_ID_USE_CORE_KBD, XCB_XKB_MAP_PART_KEY_SYMS, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
-    const auto names = xcb_xkb_get_names(c, XCB_XKB_ID_USE_CORE_KBD, XCB_XKB_NAME_DETAIL_KEY_NAMES);
-    const auto used = connection.wait<xcb_xkb_use_extension_reply_t>(use);
-    const auto mapReply = connection.wait<xcb_xkb_get_map_reply_t>(map);
-    const auto namesReply = connection.wait<xcb_xkb_get_names_reply_t>(names);
-    Keymap keymap;
-    if (!used || used->supported == 0 || !mapReply || !namesReply || !readKeySymbols(replyBytes(mapReply.get()), keymap)
-        || !readKeyNames(replyBytes(namesReply.get()), keymap)) {
-        return std::nullopt;
-    }
-    return keymap;
-}
-
-std::optional<XkbState> readXkbState(XConnection& connection)
-{
-    if (!connection.extensions().xkb) {
-        return std::nullopt;
-    }
-    xcb_connection_t* c = connection.get();
-    // Every XKB request needs the extension switched on first; doing it again costs nothing.
-    const auto use = xcb_xkb_use_extension(c, XCB_XKB_MAJOR_VERSION, XCB_XKB_MINOR_VERSION);
-    const auto state = xcb_xkb_get_state(c, XCB_XKB_ID_USE_CORE_KBD);
-    const auto used = connection.wait<xcb_xkb_use_extension_reply_t>(use);
-    const auto reply = connection.wait<xcb_xkb_get_state_reply_t>(state);
-    if (!used || used->supported == 0 || !reply) {
-        return std::nullopt;
-    }
-    return XkbState{reply->group, reply->lockedMods};
 }
 
 } // namespace focusprobe::platform::desktop

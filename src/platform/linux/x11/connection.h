@@ -112,13 +112,4 @@ std::optional<PropertyValue> readProperty(XConnection& connection, XWindowId win
 // XTest and XInput 2.0, which posting and watching keys need.
 bool hasInputExtensions(XConnection& connection);
 
-// The core keyboard's map with its key names, read with XKB in one round trip.
-std::optional<Keymap> readKeymap(XConnection& connection);
-
-struct XkbState {
-    int group = 0; // the effective group
-    std::uint8_t lockedModifiers = 0;
-};
-std::optional<XkbState> readXkbState(XConnection& connection);
-
 } // namespace focusprobe::platform::desktop
