@@ -1,33 +1,20 @@
 #include "platform/linux/wayland_events.h"
 
-#include "platform/linux/atspi/accessibility.h"
-#include "platform/linux/common/ownership.h"
 #include "platform/linux/common/deadline.h"
 #include "platform/linux/dbus/desktop_buses.h"
-#include "platform/linux/keys/layout_data.h"
-#include "platform/linux/speechd_speech.h"
+#include "platform/linux/dbus/mutter_remote_desktop.h"
+#include "platform/linux/keys/key_events.h"
 #include "platform/linux/keys/mac_keys.h"
-#include "platform/linux/wayland/app_id.h"
 #include "platform/linux/wayland/connection.h"
 #include "platform/linux/wayland/keymap.h"
-#include "platform/linux/dbus/mutter_remote_desktop.h"
-#include "platform/posix/poll_loop.h"
+#include "platform/linux/wayland/seat.h"
 #include "platform/posix/posix_process.h"
 
-#include <systemd/sd-bus.h>
-
-#include <array>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include <memory>
 #include <set>
 #include <string>
-#include <vector>
 
-#include <unistd.h>
 #include <xkbcommon/xkbcommon.h>
-
-#include "platform/linux/wayland/seat.h"
 
 namespace focusprobe::platform {
 namespace {
@@ -35,20 +22,15 @@ namespace {
 using desktop::Deadline;
 using desktop::DesktopBuses;
 using wayland::WaylandConnection;
-
-using desktop::releaseCounted;
-using desktop::retainCounted;
 using wayland::WaylandSeat;
 
 // A keyboard the seat announces for the first time is asked for by applications only then, so
 // its first key can be lost: a Shift tap and this pause go first.
 constexpr std::chrono::milliseconds newKeyboardSettle{200};
 
-// --- Synthetic keyboard events -------------------------------------------------------------------
-
 // Keys go to the seat through the compositor's virtual-keyboard protocol (wlroots), else through
 // Mutter's remote-desktop session (GNOME); elsewhere there is no way and no event source.
-class WaylandEvents final : public EventPosting {
+class WaylandEvents final : public desktop::KeyEventPosting {
 public:
     WaylandEvents(WaylandSeat& seat, DesktopBuses& buses, PosixProcess& process)
         : seat_(seat), buses_(buses), process_(process)
@@ -60,7 +42,7 @@ public:
         if (!injectorReady()) {
             return {};
         }
-        return EventSource::adopt(*this, new Object());
+        return makeSource();
     }
 
     Event createKeyboardEvent(const EventSource& source, std::uint16_t virtualKey, bool keyDown) override
@@ -68,37 +50,16 @@ public:
         if (!source || !wayland::evdevKeyCode(positions_.get(), virtualKey)) {
             return {};
         }
-        auto* event = new Object();
-        event->macKey = virtualKey;
-        event->down = keyDown;
-        return Event::adopt(*this, event);
-    }
-
-    // The compositor holds no other device's events back for a client.
-    void setLocalEventsFilterDuringSuppressionState(
-        const EventSource& /*source*/, std::uint32_t /*filter*/, std::int32_t /*state*/) override
-    {
-    }
-
-    void setFlags(const Event& event, std::uint64_t flags) override
-    {
-        if (auto* object = static_cast<Object*>(const_cast<void*>(event.get()))) {
-            object->flags = flags;
-        }
+        return makeKeyEvent(virtualKey, keyDown);
     }
 
     void post(std::uint32_t /*tapLocation*/, const Event& event) override
     {
-        const auto* object = static_cast<const Object*>(event.get());
+        const KeyEvent* object = keyEvent(event);
         if (object == nullptr) {
             return;
         }
-        std::set<std::uint16_t> wanted;
-        for (const std::uint16_t mac : desktop::modifierKeysForFlags(object->flags)) {
-            if (mac != object->macKey) {
-                wanted.insert(mac);
-            }
-        }
+        const std::set<std::uint16_t> wanted = desktop::wantedModifiers(object->macKey, object->flags);
         // Only this keyboard's own keys count: a virtual keyboard's modifiers are its own, and
         // Mutter's session cannot see what another device holds.
         for (auto held = ours_.begin(); held != ours_.end();) {
@@ -125,17 +86,7 @@ public:
         }
     }
 
-    void retain(RawRef ref) override { retainCounted<Object>(ref); }
-    void release(RawRef ref) override { releaseCounted<Object>(ref); }
-
 private:
-    struct Object {
-        int refs = 1;
-        std::uint16_t macKey = 0;
-        bool down = false;
-        std::uint64_t flags = 0;
-    };
-
     struct StateDeleter {
         void operator()(xkb_state* state) const { xkb_state_unref(state); }
     };

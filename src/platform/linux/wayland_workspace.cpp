@@ -1,40 +1,26 @@
 #include "platform/linux/wayland_workspace.h"
 
 #include "platform/linux/atspi/accessibility.h"
-#include "platform/linux/common/ownership.h"
-#include "platform/linux/common/deadline.h"
 #include "platform/linux/dbus/desktop_buses.h"
-#include "platform/linux/keys/layout_data.h"
-#include "platform/linux/speechd_speech.h"
-#include "platform/linux/keys/mac_keys.h"
 #include "platform/linux/wayland/app_id.h"
 #include "platform/linux/wayland/connection.h"
-#include "platform/linux/wayland/keymap.h"
-#include "platform/linux/dbus/mutter_remote_desktop.h"
-#include "platform/posix/poll_loop.h"
-#include "platform/posix/posix_process.h"
+#include "platform/linux/wayland/seat.h"
 
 #include <systemd/sd-bus.h>
 
 #include <array>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
-#include <set>
 #include <string>
 #include <vector>
 
 #include <unistd.h>
-#include <xkbcommon/xkbcommon.h>
-
-#include "platform/linux/wayland/seat.h"
 
 namespace focusprobe::platform {
 namespace {
 
 using desktop::AtspiAccessibility;
 using desktop::DesktopBuses;
-
 using wayland::WaylandSeat;
 
 std::optional<std::string> readSmallFile(const std::string& path)
@@ -60,8 +46,6 @@ std::optional<std::string> readLink(const std::string& path)
     }
     return std::string(buffer.data(), static_cast<std::size_t>(length));
 }
-
-// --- Workspace -----------------------------------------------------------------------------------
 
 // wlroots desktops list their windows, the active one with its title: the application with a
 // frame of that name is the frontmost one, also where no frame shows the active state

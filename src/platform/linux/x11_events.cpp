@@ -1,7 +1,9 @@
 #include "platform/linux/x11_events.h"
 
-#include "platform/linux/common/ownership.h"
+#include "platform/linux/keys/key_events.h"
 #include "platform/linux/keys/mac_keys.h"
+#include "platform/linux/x11/key_positions.h"
+#include "platform/linux/x11/keymap_reads.h"
 
 #include <algorithm>
 #include <array>
@@ -9,53 +11,29 @@
 #include <memory>
 #include <set>
 
-#include "platform/linux/x11/keymap_reads.h"
-#include "platform/linux/x11/key_positions.h"
-
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
 
 namespace focusprobe::platform::desktop {
 namespace {
 
-class XTestEvents final : public EventPosting {
+class XTestEvents final : public KeyEventPosting {
 public:
     explicit XTestEvents(XConnection& connection) : connection_(connection) { }
 
-    EventSource createEventSource(std::int32_t /*stateID*/) override { return EventSource::adopt(*this, new Object()); }
+    EventSource createEventSource(std::int32_t /*stateID*/) override { return makeSource(); }
 
     Event createKeyboardEvent(const EventSource& source, std::uint16_t virtualKey, bool keyDown) override
     {
-        if (!source) {
+        if (!source || !positions().xKeyCode(virtualKey)) {
             return {};
         }
-        const auto code = positions().xKeyCode(virtualKey);
-        if (!code) {
-            return {};
-        }
-        auto* event = new Object();
-        event->macKey = virtualKey;
-        event->xKeyCode = *code;
-        event->down = keyDown;
-        return Event::adopt(*this, event);
-    }
-
-    // Local hardware events cannot be held back by a client of the X server.
-    void setLocalEventsFilterDuringSuppressionState(
-        const EventSource& /*source*/, std::uint32_t /*filter*/, std::int32_t /*state*/) override
-    {
-    }
-
-    void setFlags(const Event& event, std::uint64_t flags) override
-    {
-        if (auto* object = static_cast<Object*>(const_cast<void*>(event.get()))) {
-            object->flags = flags;
-        }
+        return makeKeyEvent(virtualKey, keyDown);
     }
 
     void post(std::uint32_t /*tapLocation*/, const Event& event) override
     {
-        const auto* object = static_cast<const Object*>(event.get());
+        const KeyEvent* object = keyEvent(event);
         if (object == nullptr) {
             return;
         }
@@ -63,9 +41,14 @@ public:
             return;
         }
         const KeyPositions& keys = positions();
+        const auto ownCode = keys.xKeyCode(object->macKey);
+        if (!ownCode) {
+            return;
+        }
+        const unsigned xKeyCode = *ownCode;
         std::set<unsigned> wanted;
-        for (const std::uint16_t mac : modifierKeysForFlags(object->flags)) {
-            if (const auto code = keys.xKeyCode(mac); code && *code != object->xKeyCode) {
+        for (const std::uint16_t mac : wantedModifiers(object->macKey, object->flags)) {
+            if (const auto code = keys.xKeyCode(mac); code && *code != xKeyCode) {
                 wanted.insert(*code);
             }
         }
@@ -78,7 +61,7 @@ public:
         for (unsigned code = 8; code < 256; ++code) {
             const bool isDown = (down[code / 8] & (1U << (code % 8))) != 0;
             const auto mac = keys.macKeyCode(code);
-            if (!isDown || !mac || !isModifierKey(*mac) || code == object->xKeyCode || wanted.contains(code)) {
+            if (!isDown || !mac || !isModifierKey(*mac) || code == xKeyCode || wanted.contains(code)) {
                 continue;
             }
             fake(code, false);
@@ -92,11 +75,11 @@ public:
                 ours_.insert(code);
             }
         }
-        fake(object->xKeyCode, object->down);
+        fake(xKeyCode, object->down);
         if (object->down) {
-            ours_.insert(object->xKeyCode);
+            ours_.insert(xKeyCode);
         } else {
-            ours_.erase(object->xKeyCode);
+            ours_.erase(xKeyCode);
         }
         if (ours_.empty()) {
             for (const unsigned code : suspended_) {
@@ -108,18 +91,7 @@ public:
         connection_.sync();
     }
 
-    void retain(RawRef ref) override { retainCounted<Object>(ref); }
-    void release(RawRef ref) override { releaseCounted<Object>(ref); }
-
 private:
-    struct Object {
-        int refs = 1;
-        std::uint16_t macKey = 0;
-        unsigned xKeyCode = 0;
-        bool down = false;
-        std::uint64_t flags = 0;
-    };
-
     const KeyPositions& positions()
     {
         if (!positions_) {

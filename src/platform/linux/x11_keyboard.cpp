@@ -1,28 +1,25 @@
 #include "platform/linux/x11_keyboard.h"
 
-#include "platform/linux/common/ownership.h"
-#include "platform/linux/keys/layout_data.h"
 #include "platform/linux/keys/dead_keys.h"
+#include "platform/linux/keys/layout_keyboard.h"
+#include "platform/linux/x11/key_positions.h"
+#include "platform/linux/x11/keymap_reads.h"
 
 #include <set>
-#include <vector>
-
-#include "platform/linux/x11/keymap_reads.h"
-#include "platform/linux/x11/key_positions.h"
 
 #include <xkbcommon/xkbcommon.h>
 
 namespace focusprobe::platform::desktop {
 namespace {
 
-class X11Keyboard final : public KeyboardLayouts {
+class X11Keyboard final : public LayoutDataKeyboard {
 public:
     explicit X11Keyboard(XConnection& connection) : connection_(connection) { }
 
     InputSource copyCurrentKeyboardLayoutInputSource() override
     {
         const auto group = currentGroup();
-        return group ? makeSource(*group) : InputSource();
+        return group ? sourceFor(*group) : InputSource();
     }
 
     InputSource copyCurrentASCIICapableKeyboardLayoutInputSource() override
@@ -33,46 +30,17 @@ public:
         }
         const KeyPositions positions(readKeymap(connection_).value_or(Keymap{}));
         if (isAsciiCapable(positions, *group)) {
-            return makeSource(*group);
+            return sourceFor(*group);
         }
         for (int other = 0; other < groupCount; ++other) {
             if (other != *group && isAsciiCapable(positions, other)) {
-                return makeSource(other);
+                return sourceFor(other);
             }
         }
         return {};
     }
 
-    std::optional<std::span<const std::byte>> unicodeKeyLayoutData(const InputSource& source) override
-    {
-        const auto* layout = static_cast<const Source*>(source.get());
-        if (layout == nullptr) {
-            return std::nullopt;
-        }
-        return std::span<const std::byte>(layout->data);
-    }
-
-    // An ANSI keyboard; the layout data does not depend on it.
-    std::uint8_t keyboardType() override { return 40; }
-
-    OSStatus translateKey(const std::byte* layoutData, std::uint16_t virtualKeyCode, std::uint16_t keyAction,
-        std::uint32_t modifierKeyState, std::uint32_t /*keyboardType*/, std::uint32_t keyTranslateOptions,
-        std::uint32_t& deadKeyState, std::size_t maxStringLength, std::size_t& actualStringLength,
-        char16_t* unicodeString) override
-    {
-        return translateWithLayout(layoutData, virtualKeyCode, keyAction, modifierKeyState, keyTranslateOptions,
-            deadKeyState, maxStringLength, actualStringLength, unicodeString);
-    }
-
-    void retain(RawRef ref) override { retainCounted<Source>(ref); }
-    void release(RawRef ref) override { releaseCounted<Source>(ref); }
-
 private:
-    struct Source {
-        int refs = 1;
-        std::vector<std::byte> data;
-    };
-
     // XKB's four groups.
     static constexpr int groupCount = 4;
 
@@ -107,7 +75,7 @@ private:
         return letters.size() == 26;
     }
 
-    InputSource makeSource(int group)
+    InputSource sourceFor(int group)
     {
         const KeyPositions positions(readKeymap(connection_).value_or(Keymap{}));
         LayoutKeys keys{};
@@ -119,9 +87,7 @@ private:
                 }
             }
         }
-        auto* source = new Source();
-        source->data = encodeLayout(keys);
-        return InputSource::adopt(*this, source);
+        return makeSource(keys);
     }
 
     XConnection& connection_;
