@@ -1,5 +1,5 @@
-#include "context/context.h"
 #include "app/dispatch.h"
+#include "context/context.h"
 #include "context/globals.h"
 #include "platform/platform.h"
 #include "platform/posix/standard_descriptors.h"

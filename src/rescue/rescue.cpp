@@ -1,7 +1,7 @@
 #include "rescue/rescue.h"
 
-#include "context/output.h"
 #include "ax/prepare.h"
+#include "context/output.h"
 #include "focus/verdict.h"
 #include "focus/verdict_json.h"
 #include "rescue/composer_search.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "context/context.h"
 #include "app/dispatch.h"
+#include "context/context.h"
 #include "context/globals.h"
 #include "fakes/call_log.h"
 #include "fakes/fake_accessibility.h"

@@ -1,9 +1,9 @@
 #include "platform/linux/x11_input_monitoring.h"
 
 #include "platform/linux/common/ownership.h"
-#include "platform/linux/x11/keymap_reads.h"
 #include "platform/linux/x11/connection.h"
 #include "platform/linux/x11/key_positions.h"
+#include "platform/linux/x11/keymap_reads.h"
 #include "platform/linux/x11/raw_input.h"
 #include "platform/linux/x11/xcb_xkb.h"
 

@@ -2,9 +2,9 @@
 
 #include "platform/linux/atspi/limits.h"
 #include "platform/linux/atspi/protocol.h"
+#include "platform/linux/atspi/roles.h"
 #include "platform/linux/common/deadline.h"
 #include "platform/linux/dbus/desktop_buses.h"
-#include "platform/linux/atspi/roles.h"
 
 #include <cstdint>
 #include <deque>

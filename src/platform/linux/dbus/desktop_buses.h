@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/linux/dbus/connection.h"
 #include "platform/linux/common/deadline.h"
+#include "platform/linux/dbus/connection.h"
 
 #include <functional>
 #include <memory>

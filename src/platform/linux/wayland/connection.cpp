@@ -82,8 +82,8 @@ WaylandConnection::WaylandConnection(wl_display* display) : display_(display) { 
 WaylandConnection::~WaylandConnection()
 {
     if (virtualKeyboard_ != nullptr) {
-        wl_proxy_marshal_flags(
-            virtualKeyboard_, virtualkeyboard::destroyOpcode, nullptr, wl_proxy_get_version(virtualKeyboard_), WL_MARSHAL_FLAG_DESTROY);
+        wl_proxy_marshal_flags(virtualKeyboard_, virtualkeyboard::destroyOpcode, nullptr,
+            wl_proxy_get_version(virtualKeyboard_), WL_MARSHAL_FLAG_DESTROY);
         wl_display_flush(display_);
     }
     if (virtualKeyboardManager_ != nullptr) {
@@ -188,7 +188,6 @@ std::optional<std::string> WaylandConnection::keymap(const Deadline& deadline)
     }
     return keymap_;
 }
-
 
 bool WaylandConnection::sync(const Deadline& deadline)
 {

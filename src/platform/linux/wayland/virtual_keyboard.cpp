@@ -57,8 +57,8 @@ bool WaylandConnection::uploadKeymap(const std::string& keymapText, const Deadli
         }
         written += static_cast<std::size_t>(n);
     }
-    wl_proxy_marshal_flags(virtualKeyboard_, virtualkeyboard::keymapOpcode, nullptr, wl_proxy_get_version(virtualKeyboard_), 0,
-        keymapFormatXkbV1, fd, static_cast<std::uint32_t>(size));
+    wl_proxy_marshal_flags(virtualKeyboard_, virtualkeyboard::keymapOpcode, nullptr,
+        wl_proxy_get_version(virtualKeyboard_), 0, keymapFormatXkbV1, fd, static_cast<std::uint32_t>(size));
     ::close(fd);
     // A compositor that refuses the keyboard ends the connection with a protocol error.
     return sync(deadline);
@@ -71,8 +71,9 @@ void WaylandConnection::virtualKey(std::uint32_t evdevKey, bool down)
     }
     // One clock for all of this keyboard's requests, never going back.
     clock_ = std::max(clock_ + 1, millisecondsNow());
-    wl_proxy_marshal_flags(virtualKeyboard_, virtualkeyboard::keyOpcode, nullptr, wl_proxy_get_version(virtualKeyboard_), 0, clock_,
-        evdevKey, down ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
+    wl_proxy_marshal_flags(virtualKeyboard_, virtualkeyboard::keyOpcode, nullptr,
+        wl_proxy_get_version(virtualKeyboard_), 0, clock_, evdevKey,
+        down ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
 }
 
 void WaylandConnection::virtualModifiers(std::uint32_t depressed)
@@ -80,8 +81,8 @@ void WaylandConnection::virtualModifiers(std::uint32_t depressed)
     if (virtualKeyboard_ == nullptr) {
         return;
     }
-    wl_proxy_marshal_flags(
-        virtualKeyboard_, virtualkeyboard::modifiersOpcode, nullptr, wl_proxy_get_version(virtualKeyboard_), 0, depressed, 0U, 0U, 0U);
+    wl_proxy_marshal_flags(virtualKeyboard_, virtualkeyboard::modifiersOpcode, nullptr,
+        wl_proxy_get_version(virtualKeyboard_), 0, depressed, 0U, 0U, 0U);
 }
 
 } // namespace focusprobe::platform::wayland

@@ -55,9 +55,9 @@ Authority findAuthority(int fd, const DisplayName& display)
     const std::string number = std::to_string(display.number);
     std::array<char*, 1> names{const_cast<char*>("MIT-MAGIC-COOKIE-1")};
     std::array<int, 1> nameLengths{static_cast<int>(std::strlen(names[0]))};
-    return Authority(XauGetBestAuthByAddr(family, static_cast<unsigned short>(address.size()),
-        address.data(), static_cast<unsigned short>(number.size()), number.data(), static_cast<int>(names.size()),
-        names.data(), nameLengths.data()));
+    return Authority(XauGetBestAuthByAddr(family, static_cast<unsigned short>(address.size()), address.data(),
+        static_cast<unsigned short>(number.size()), number.data(), static_cast<int>(names.size()), names.data(),
+        nameLengths.data()));
 }
 
 } // namespace focusprobe::platform::desktop
