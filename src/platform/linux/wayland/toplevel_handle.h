@@ -9,6 +9,7 @@
 
 #include <wayland-client.h>
 
+// One entry of the wlroots window list: read in toplevels.cpp, destroyed with the connection.
 namespace focusprobe::platform::wayland {
 
 // A title or application id past this many bytes is cut.
