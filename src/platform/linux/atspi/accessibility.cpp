@@ -1,5 +1,7 @@
 #include "platform/linux/atspi/accessibility.h"
 
+#include "platform/linux/common/ownership.h"
+
 #include <systemd/sd-bus.h>
 
 #include <algorithm>
@@ -52,15 +54,12 @@ AtspiAccessibility::Object* AtspiAccessibility::newObject()
 
 void AtspiAccessibility::retain(RawRef ref)
 {
-    ++static_cast<Object*>(const_cast<void*>(ref))->refs;
+    retainCounted<Object>(ref);
 }
 
 void AtspiAccessibility::release(RawRef ref)
 {
-    auto* object = static_cast<Object*>(const_cast<void*>(ref));
-    if (--object->refs == 0) {
-        delete object;
-    }
+    releaseCounted<Object>(ref);
 }
 
 bool AtspiAccessibility::busAnswers()

@@ -32,16 +32,13 @@ Socket::~Socket()
 bool waitForEvents(int fd, short events, const Deadline& deadline)
 {
     for (;;) {
-        const auto timeout = stepTimeoutNow(deadline, stepCap);
-        if (timeout == microseconds::zero()) {
-            return false;
-        }
+        // A spent budget still looks once, without waiting: what has already come is taken.
         pollfd entry{fd, events, 0};
-        const int ready = ::poll(&entry, 1, pollMilliseconds(timeout));
+        const int ready = ::poll(&entry, 1, pollMilliseconds(stepTimeoutNow(deadline, stepCap)));
         if (ready > 0) {
             return (entry.revents & events) != 0;
         }
-        if (ready < 0 && errno != EINTR) {
+        if (ready == 0 || errno != EINTR) {
             return false;
         }
     }

@@ -32,7 +32,7 @@ private:
 };
 
 // Waits until the descriptor is ready for any of these poll() events; false when the deadline
-// comes first or the descriptor reports only an error or hang-up.
+// comes first (a spent one still looks once) or the descriptor reports only an error or hang-up.
 bool waitForEvents(int fd, short events, const Deadline& deadline);
 
 // A connect that gives up at the deadline. The socket is non-blocking from here on; the clients
