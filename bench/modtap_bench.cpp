@@ -50,6 +50,8 @@ struct StreamProcess final : focusprobe::platform::Process {
     void sleepMicroseconds(std::uint32_t /*microseconds*/) override { }
     void writeStandardOutput(std::string_view bytes) override { written += static_cast<long>(bytes.size()); }
     void makeStandardOutputUnbuffered() override { }
+    void holdTerminationSignals() override { }
+    void releaseTerminationSignals() override { }
     double clock = 0.0;
     long written = 0;
 };

@@ -111,6 +111,8 @@ public:
     void sleepMicroseconds(std::uint32_t /*microseconds*/) override { }
     void writeStandardOutput(std::string_view /*bytes*/) override { }
     void makeStandardOutputUnbuffered() override { }
+    void holdTerminationSignals() override { }
+    void releaseTerminationSignals() override { }
 };
 
 // The rest of the platform, which the search never touches.

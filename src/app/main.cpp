@@ -11,6 +11,7 @@ int main(int argc, char** argv)
 {
     // Before anything opens a descriptor, so none of ours is taken for standard input or output.
     focusprobe::platform::openStandardDescriptors();
+    focusprobe::platform::ignoreBrokenPipes();
     focusprobe::Globals globals = focusprobe::makeGlobals(std::vector<std::string>(argv, argv + argc));
     const auto backend = focusprobe::platform::openBackend();
     focusprobe::Context context{backend->platform(), globals};

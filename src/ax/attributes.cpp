@@ -71,7 +71,13 @@ std::vector<Element> axChildren(platform::Accessibility& ax, const Element& elem
 double axArea(platform::Accessibility& ax, const Element& element)
 {
     const auto size = readSizeAttribute(ax, element, "AXSize");
-    return size ? size->width * size->height : 0.0;
+    if (!size) {
+        return 0.0;
+    }
+    // A side below zero is no side at all: two negative sides would otherwise multiply into a
+    // huge area and win the composer search. A NaN side stays NaN, so it still never wins.
+    const auto side = [](double length) { return length < 0.0 ? 0.0 : length; };
+    return side(size->width) * side(size->height);
 }
 
 std::optional<std::int64_t> readValueLen(platform::Accessibility& ax, const Element& element)

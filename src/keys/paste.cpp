@@ -80,12 +80,16 @@ int runPaste(Context& context)
     for (std::size_t i = 0; i < strokes.size(); ++i) {
         platform.events.setFlags(created->events.at(i), strokes.at(i).flags);
     }
+    // From the first press to the last release, a host's kill waits: ended in between, the
+    // process would leave Command (or V) down for every later keystroke of the user.
+    platform.process.holdTerminationSignals();
     for (std::size_t i = 0; i < strokes.size(); ++i) {
         platform.events.post(sessionEventTap, created->events.at(i));
         if (i + 1 < strokes.size()) {
             platform.process.sleepMicroseconds(pauseMicroseconds);
         }
     }
+    platform.process.releaseTerminationSignals();
     printLine(platform.process, "ok");
     return 0;
 }

@@ -16,6 +16,12 @@ public:
     virtual void writeStandardOutput(std::string_view bytes) = 0;
     // setvbuf(stdout, nullptr, _IONBF, 0): every later write reaches the reader at once.
     virtual void makeStandardOutputUnbuffered() = 0;
+    // Holds back the signals a host or a terminal sends to end a process (SIGTERM, SIGINT,
+    // SIGHUP, SIGQUIT) while synthetic keys are down: ended between a press and its release, the
+    // process would leave the key down for the whole desktop. Released, any that came meanwhile
+    // act at once.
+    virtual void holdTerminationSignals() = 0;
+    virtual void releaseTerminationSignals() = 0;
 
 protected:
     Process() = default;

@@ -88,5 +88,19 @@ INSTANTIATE_TEST_SUITE_P(Descriptors, ClosedStandardDescriptors,
         ClosedCase{{0, 2}, {"paste-keycode"}, "9\n"}, ClosedCase{{1}, {"info"}, ""}, ClosedCase{{1}, {"modtap"}, "", 1},
         ClosedCase{{2}, {"frontmost"}, ""}, ClosedCase{{0, 1, 2}, {"rescue"}, ""}));
 
+// A host that has gone: every one-line command ends with its usual status and says nothing on
+// standard error, instead of dying of SIGPIPE.
+TEST(HeadlessOutputReaderGone, EndsWithTheUsualStatus)
+{
+    for (const auto& [arguments, status] : std::vector<std::pair<std::vector<std::string>, int>>{
+             {{}, 0}, {{"info"}, 0}, {{"rescue"}, 0}, {{"paste-keycode"}, 0}, {{"paste"}, 0}, {{"modtap"}, 1}}) {
+        SCOPED_TRACE(arguments.empty() ? "default" : arguments.front());
+        const auto result = runFocusprobe(BinaryRun{.arguments = arguments, .outputReaderGone = true});
+        EXPECT_FALSE(result.timedOut);
+        EXPECT_EQ(result.status, status);
+        EXPECT_EQ(result.standardError, "");
+    }
+}
+
 } // namespace
 } // namespace focusprobe::testing

@@ -98,12 +98,18 @@ TEST_F(AttributeReads, OnlyElementsAreReadAsElements)
     EXPECT_EQ(desktop.accessibility.label(read->get()), "parent");
 }
 
-TEST_F(AttributeReads, AreaIsNotRoundedOrClamped)
+TEST_F(AttributeReads, AreaCountsNegativeSidesAsZeroAndIsNotOtherwiseClamped)
 {
     const auto negative = hold(desktop.accessibility.element("n").size(-2.5, 4));
-    EXPECT_EQ(axArea(ax, negative), -10.0);
+    EXPECT_EQ(axArea(ax, negative), 0.0);
+    const auto bothNegative = hold(desktop.accessibility.element("nn").size(-2147483648.0, -2147483648.0));
+    EXPECT_EQ(axArea(ax, bothNegative), 0.0);
+    const auto fraction = hold(desktop.accessibility.element("f").size(2.5, 4));
+    EXPECT_EQ(axArea(ax, fraction), 10.0);
     const auto huge = hold(desktop.accessibility.element("h").size(1e200, 1e200));
     EXPECT_TRUE(std::isinf(axArea(ax, huge)));
+    const auto notANumber = hold(desktop.accessibility.element("nan").size(std::nan(""), -1));
+    EXPECT_TRUE(std::isnan(axArea(ax, notANumber)));
 }
 
 TEST(TextEntryRoles, WholeCaseSensitiveNames)

@@ -34,7 +34,19 @@ public:
         }
     }
 
+    void holdTerminationSignals() override
+    {
+        log_.add("signals hold");
+        signalsHeld = true;
+    }
+    void releaseTerminationSignals() override
+    {
+        log_.add("signals release");
+        signalsHeld = false;
+    }
+
     double clock = 1000.0;
+    bool signalsHeld = false;
     std::string output;
     std::vector<std::uint32_t> sleeps;
     std::optional<std::size_t> outputLengthWhenUnbuffered;

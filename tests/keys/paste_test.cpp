@@ -16,7 +16,7 @@ namespace {
 std::vector<std::string> pasteCalls(const CallLog& log)
 {
     return log.filtered({"ax.", "keyboard.copy", "keyboard.layoutData", "events.create", "events.filter",
-        "events.setFlags", "events.post", "sleep", "write"});
+        "events.setFlags", "events.post", "sleep", "signals", "write"});
 }
 
 TEST(KeysPaste, UntrustedTouchesNeitherLayoutNorEvents)
@@ -59,6 +59,7 @@ TEST_P(KeysPasteCreationFailure, PostsNothingAndReleasesWhatExists)
     EXPECT_EQ(p.desktop.log.countPrefix("events.setFlags"), 0);
     EXPECT_TRUE(p.desktop.events.posts.empty());
     EXPECT_TRUE(p.desktop.process.sleeps.empty());
+    EXPECT_EQ(p.desktop.log.countPrefix("signals"), 0);
     expectReferencesBalanced(p.desktop);
 }
 
@@ -105,6 +106,7 @@ TEST_P(KeysPasteSequence, PostsCommandVWithExactFlagsAndPauses)
         "events.setFlags " + c.v + " down 0x100008",
         "events.setFlags " + c.v + " up 0x100008",
         "events.setFlags 55 up 0x0",
+        "signals hold",
         "events.post 1 55 down 0x100008",
         "sleep 8000",
         "events.post 1 " + c.v + " down 0x100008",
@@ -112,6 +114,7 @@ TEST_P(KeysPasteSequence, PostsCommandVWithExactFlagsAndPauses)
         "events.post 1 " + c.v + " up 0x100008",
         "sleep 8000",
         "events.post 1 55 up 0x0",
+        "signals release",
         "write ok\n",
     };
     expected.insert(expected.end(), events.begin(), events.end());

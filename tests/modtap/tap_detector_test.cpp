@@ -195,6 +195,8 @@ TEST(TapDetector, SoakKeepsItsStateConsistent)
         void sleepMicroseconds(std::uint32_t /*microseconds*/) override { }
         void writeStandardOutput(std::string_view bytes) override { ++(bytes == "tap\n" ? taps : otherWrites); }
         void makeStandardOutputUnbuffered() override { }
+        void holdTerminationSignals() override { }
+        void releaseTerminationSignals() override { }
         double clock = 0.0;
         long taps = 0;
         long otherWrites = 0;

@@ -190,6 +190,14 @@ const std::vector<SearchCase> areaCases{
                 .children({ax.element("nan").role("AXTextArea").size(quietNaN, 1)});
         },
         {"", 1, 2, false}, {}},
+    {"negative sides count as zero: two negatives never multiply into the largest area",
+        [](FakeAccessibility& ax) {
+            auto bothNegative = ax.element("bothNegative").role("AXTextArea").size(-2147483648.0, -2147483648.0);
+            auto oneNegative = ax.element("oneNegative").role("AXTextArea").size(-1, -2147483648.0);
+            auto real = ax.element("real").role("AXTextArea").size(400, 30);
+            return ax.element("window").role("AXWindow").children({bothNegative, oneNegative, real});
+        },
+        {"real", 3, 4, false}, {}},
     {"the editable root's size counts, not the node's",
         [](FakeAccessibility& ax) {
             auto small = ax.element("small").role("AXGroup").size(2, 2);

@@ -34,12 +34,18 @@ BinaryResult runFocusprobe(const BinaryRun& run)
     if (::pipe(in.data()) != 0 || ::pipe(out.data()) != 0 || ::pipe(err.data()) != 0) {
         return {};
     }
+    if (run.outputReaderGone) {
+        closeIfOpen(out[0]);
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
     for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) {
+        if (fd < 0) {
+            continue;
+        }
         posix_spawn_file_actions_addclose(&actions, fd);
     }
     for (const int fd : run.closedDescriptors) {
@@ -69,8 +75,17 @@ BinaryResult runFocusprobe(const BinaryRun& run)
     }
     envp.push_back(nullptr);
 
+    // SIGPIPE as a host leaves it: at its default action, whatever this test process does with it.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = -1;
-    const int spawned = ::posix_spawn(&pid, FOCUSPROBE_BINARY, &actions, nullptr, argv.data(), envp.data());
+    const int spawned = ::posix_spawn(&pid, FOCUSPROBE_BINARY, &actions, &attributes, argv.data(), envp.data());
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     ::close(in[0]);
     ::close(out[1]);
@@ -78,7 +93,7 @@ BinaryResult runFocusprobe(const BinaryRun& run)
     BinaryResult result;
     if (spawned != 0) {
         ::close(in[1]);
-        ::close(out[0]);
+        closeIfOpen(out[0]);
         ::close(err[0]);
         return result;
     }

@@ -26,6 +26,9 @@ struct BinaryRun {
     // Standard descriptors (0, 1, 2) the process starts without; what it would have written there
     // is not collected.
     std::vector<int> closedDescriptors{};
+    // Standard output is a pipe whose reader has gone before the process starts (a host that
+    // has exited).
+    bool outputReaderGone = false;
 };
 
 // Runs the built focusprobe binary as a process and collects what it wrote.

@@ -10,6 +10,7 @@ add_library(focusprobe_linux_pure STATIC
   ${focusprobe_linux_dir}/keys/layout_data.cpp
   ${focusprobe_linux_dir}/keys/layout_keyboard.cpp
   ${focusprobe_linux_dir}/keys/key_events.cpp
+  ${focusprobe_linux_dir}/dbus/peer_address.cpp
   ${focusprobe_linux_dir}/atspi/roles.cpp
   ${focusprobe_linux_dir}/atspi/limits.cpp
   ${focusprobe_linux_dir}/x11/wire.cpp

@@ -28,4 +28,27 @@ void PosixProcess::makeStandardOutputUnbuffered()
     std::setvbuf(stdout, nullptr, _IONBF, 0);
 }
 
+void PosixProcess::holdTerminationSignals()
+{
+    if (holding_) {
+        return;
+    }
+    sigset_t ending;
+    sigemptyset(&ending);
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
+        sigaddset(&ending, signal);
+    }
+    holding_ = ::sigprocmask(SIG_BLOCK, &ending, &maskBeforeHold_) == 0;
+}
+
+void PosixProcess::releaseTerminationSignals()
+{
+    if (!holding_) {
+        return;
+    }
+    holding_ = false;
+    // A signal that came meanwhile is delivered here and ends the process as it would have.
+    ::sigprocmask(SIG_SETMASK, &maskBeforeHold_, nullptr);
+}
+
 } // namespace focusprobe::platform

@@ -2,6 +2,8 @@
 
 #include "platform/process.h"
 
+#include <csignal>
+
 namespace focusprobe::platform {
 
 // The process calls on any POSIX system: the system clock, usleep and stdio's standard output.
@@ -11,6 +13,12 @@ public:
     void sleepMicroseconds(std::uint32_t microseconds) override;
     void writeStandardOutput(std::string_view bytes) override;
     void makeStandardOutputUnbuffered() override;
+    void holdTerminationSignals() override;
+    void releaseTerminationSignals() override;
+
+private:
+    sigset_t maskBeforeHold_{};
+    bool holding_ = false;
 };
 
 } // namespace focusprobe::platform

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -61,6 +62,11 @@ void openStandardDescriptors()
         }
         moveTo(ends[1], fd);
     }
+}
+
+void ignoreBrokenPipes()
+{
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 } // namespace focusprobe::platform

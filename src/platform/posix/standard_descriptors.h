@@ -7,4 +7,9 @@ namespace focusprobe::platform {
 // read or written as one. A closed standard input so becomes one at its end. Call it first.
 void openStandardDescriptors();
 
+// A host that has gone leaves standard output a pipe without a reader: the line written there
+// then fails quietly instead of ending the process by SIGPIPE, so the status stays the one the
+// flow returns.
+void ignoreBrokenPipes();
+
 } // namespace focusprobe::platform

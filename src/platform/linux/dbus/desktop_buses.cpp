@@ -1,5 +1,7 @@
 #include "platform/linux/dbus/desktop_buses.h"
 
+#include "platform/linux/dbus/peer_address.h"
+
 #include <systemd/sd-bus.h>
 
 #include <utility>
@@ -26,8 +28,10 @@ DBusConnection* DesktopBuses::accessibility()
         return accessibility_.get();
     }
     accessibilityTried_ = true;
-    // The display's root property saves a round trip through the session bus.
-    if (const auto address = addressFromDisplay_()) {
+    // The display's root property saves a round trip through the session bus. Any client of the
+    // display may write it, and whoever owns the bus launcher's name may answer, so either
+    // address counts only when it names this user's own local socket.
+    if (const auto address = addressFromDisplay_(); address && isOwnLocalBusAddress(*address)) {
         accessibility_ = DBusConnection::open(*address, deadline_);
     }
     if (!accessibility_) {
@@ -35,7 +39,8 @@ DBusConnection* DesktopBuses::accessibility()
             const auto reply
                 = sessionBus->call(sessionBus->newCall("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress"));
             const char* address = nullptr;
-            if (reply && sd_bus_message_read(reply.get(), "s", &address) > 0 && address != nullptr) {
+            if (reply && sd_bus_message_read(reply.get(), "s", &address) > 0 && address != nullptr
+                && isOwnLocalBusAddress(address)) {
                 accessibility_ = DBusConnection::open(address, deadline_);
             }
         }
