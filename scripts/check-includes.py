@@ -31,13 +31,14 @@ RULES = {
     "platform/headless": {PLATFORM, "platform/posix"},
     "platform/macos": {PLATFORM, "platform/posix"},
     LINUX: {PLATFORM, "platform/posix", "platform/headless", f"{LINUX}/common", f"{LINUX}/keys", f"{LINUX}/x11",
-            f"{LINUX}/wayland", f"{LINUX}/dbus", f"{LINUX}/atspi"},
+            f"{LINUX}/wayland", f"{LINUX}/dbus", f"{LINUX}/atspi", f"{LINUX}/ssip"},
     f"{LINUX}/common": {PLATFORM},
     f"{LINUX}/keys": {PLATFORM, f"{LINUX}/common"},
     f"{LINUX}/x11": {PLATFORM, f"{LINUX}/common", f"{LINUX}/keys"},
     f"{LINUX}/wayland": {PLATFORM, f"{LINUX}/common", f"{LINUX}/keys"},
     f"{LINUX}/dbus": {PLATFORM, f"{LINUX}/common"},
     f"{LINUX}/atspi": {PLATFORM, f"{LINUX}/common", f"{LINUX}/dbus"},
+    f"{LINUX}/ssip": {PLATFORM, f"{LINUX}/common"},
 }
 
 INCLUDE = re.compile(r'^\s*#\s*(?:include|import)\s+"([^"]+)"', re.MULTILINE)

@@ -22,8 +22,6 @@ if(FOCUSPROBE_STATIC_XCB AND NOT FOCUSPROBE_SANITIZE)
     set(focusprobe_xcb_link ${focusprobe_xcb_archives})
   endif()
 endif()
-# Only the header: the speech client is loaded at run time, for announcements alone.
-pkg_check_modules(FOCUSPROBE_SPEECHD REQUIRED speech-dispatcher)
 
 # The Wayland client pieces that need no bus: the compositor connection, keymaps and the
 # application id. The unit tests and the end-to-end session's keyboard use them too.
@@ -66,10 +64,9 @@ add_library(focusprobe_backend STATIC
   ${focusprobe_linux_dir}/wayland_backend.cpp
   ${focusprobe_linux_dir}/open_backend.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/headless/headless_backend.cpp)
-target_include_directories(focusprobe_backend SYSTEM PRIVATE ${FOCUSPROBE_SPEECHD_INCLUDE_DIRS})
 target_include_directories(focusprobe_backend SYSTEM PRIVATE ${FOCUSPROBE_XCB_INCLUDE_DIRS})
 target_link_libraries(focusprobe_backend PUBLIC focusprobe_core PRIVATE focusprobe_linux_pure focusprobe_wayland ${focusprobe_xcb_link}
-                                                                        PkgConfig::FOCUSPROBE_DESKTOP ${CMAKE_DL_LIBS})
+                                                                        PkgConfig::FOCUSPROBE_DESKTOP)
 
 # The end-to-end session's permanent virtual keyboard, next to the program it tests.
 if(FOCUSPROBE_BUILD_TESTS)

@@ -1,14 +1,17 @@
 #include "platform/linux/speechd_speech.h"
 
 #include "platform/linux/common/ownership.h"
+#include "platform/linux/ssip/client.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 
-#include <dlfcn.h>
-#include <libspeechd.h>
+#include <pwd.h>
+#include <unistd.h>
 #include <xcb/xcb.h>
 
 namespace focusprobe::platform::desktop {
@@ -16,12 +19,8 @@ namespace {
 
 class SpeechDispatcherSpeech final : public Speech {
 public:
-    explicit SpeechDispatcherSpeech(XConnection* display) : display_(display) { }
-    ~SpeechDispatcherSpeech()
+    SpeechDispatcherSpeech(XConnection* display, const Deadline& deadline) : display_(display), deadline_(deadline)
     {
-        if (connection_ != nullptr) {
-            close_(connection_);
-        }
     }
     SpeechDispatcherSpeech(const SpeechDispatcherSpeech&) = delete;
     SpeechDispatcherSpeech& operator=(const SpeechDispatcherSpeech&) = delete;
@@ -82,20 +81,25 @@ public:
 
     void postAnnouncement(std::string_view text, std::int64_t priority) override
     {
-        if (connection_ == nullptr && loadClient()) {
-            connection_ = open_("focusprobe", "announce", nullptr, SPD_MODE_SINGLE);
+        const auto path = ssip::socketPath(std::getenv("SPEECHD_ADDRESS"), std::getenv("XDG_RUNTIME_DIR"),
+            std::getenv("XDG_CACHE_HOME"), std::getenv("HOME"));
+        if (!path) {
+            return;
         }
-        if (connection_ == nullptr) {
+        // A server that accepts and never answers, or is stopped, costs what is left of the
+        // command's budget and then nothing is said, as with no server at all.
+        auto client = ssip::Client::connect(*path, deadline_);
+        if (!client) {
             return;
         }
         // High announcements interrupt ordinary messages, as the screen reader's own do.
         constexpr std::int64_t highPriority = 90;
         constexpr std::int64_t mediumPriority = 50;
-        const SPDPriority spdPriority = priority >= highPriority ? SPD_IMPORTANT
-            : priority >= mediumPriority                         ? SPD_MESSAGE
-                                                                 : SPD_TEXT;
-        const std::string copy(text);
-        say_(connection_, spdPriority, copy.c_str());
+        const char* level = priority >= highPriority ? "important" : priority >= mediumPriority ? "message" : "text";
+        if (client->say(clientName(), level, text, deadline_)) {
+            // Kept open until the process ends: the message is the connection's to speak.
+            client_ = std::move(client);
+        }
     }
 
     void retain(RawRef ref) override { retainCounted<Object>(ref); }
@@ -152,35 +156,28 @@ private:
         return true;
     }
 
-    // The speech client and the libraries under it load only for an announcement, so the other
-    // commands start without them.
-    bool loadClient()
+    // user:client:component, as the speech server lists its clients; the user part is the login
+    // name with nothing that would split the field.
+    static std::string clientName()
     {
-        if (library_ == nullptr) {
-            library_ = dlopen("libspeechd.so.2", RTLD_NOW | RTLD_LOCAL);
-            if (library_ == nullptr) {
-                return false;
-            }
-            open_ = reinterpret_cast<decltype(&spd_open)>(dlsym(library_, "spd_open"));
-            say_ = reinterpret_cast<decltype(&spd_say)>(dlsym(library_, "spd_say"));
-            close_ = reinterpret_cast<decltype(&spd_close)>(dlsym(library_, "spd_close"));
+        std::string user = "unknown";
+        if (const passwd* entry = ::getpwuid(::geteuid()); entry != nullptr && entry->pw_name != nullptr) {
+            user = entry->pw_name;
         }
-        return open_ != nullptr && say_ != nullptr && close_ != nullptr;
+        std::replace_if(user.begin(), user.end(), [](char c) { return c == ':' || c == ' ' || c < ' '; }, '_');
+        return user + ":focusprobe:announce";
     }
 
     XConnection* display_;
-    void* library_ = nullptr;
-    decltype(&spd_open) open_ = nullptr;
-    decltype(&spd_say) say_ = nullptr;
-    decltype(&spd_close) close_ = nullptr;
-    SPDConnection* connection_ = nullptr;
+    Deadline deadline_;
+    std::optional<ssip::Client> client_;
 };
 
 } // namespace
 
-PiecePtr<Speech> makeSpeechDispatcherSpeech(XConnection* display)
+PiecePtr<Speech> makeSpeechDispatcherSpeech(XConnection* display, const Deadline& deadline)
 {
-    return makePiece<SpeechDispatcherSpeech, Speech>(display);
+    return makePiece<SpeechDispatcherSpeech, Speech>(display, deadline);
 }
 
 } // namespace focusprobe::platform::desktop

@@ -51,7 +51,7 @@ public:
           accessibility_(buses_, [] { return true; }),
           workspace_(wayland::makeWaylandWorkspace(seat_, accessibility_, buses_)),
           keyboard_(wayland::makeWaylandKeyboard(seat_)), events_(wayland::makeWaylandEvents(seat_, buses_, process_)),
-          speech_(desktop::makeSpeechDispatcherSpeech(nullptr))
+          speech_(desktop::makeSpeechDispatcherSpeech(nullptr, deadline_))
     {
     }
 

@@ -28,7 +28,7 @@ public:
           accessibility_(buses_, [this] { return inputAvailable(); }),
           workspace_(desktop::makeX11Workspace(*display_, accessibility_, buses_)),
           keyboard_(desktop::makeX11Keyboard(*display_)), events_(desktop::makeXTestEvents(*display_)),
-          speech_(desktop::makeSpeechDispatcherSpeech(display_.get())),
+          speech_(desktop::makeSpeechDispatcherSpeech(display_.get(), deadline_)),
           input_(desktop::makeXInputMonitoring(deadline_, loop_))
     {
     }
