@@ -19,9 +19,7 @@ namespace {
 
 class SpeechDispatcherSpeech final : public Speech {
 public:
-    SpeechDispatcherSpeech(XConnection* display, const Deadline& deadline) : display_(display), deadline_(deadline)
-    {
-    }
+    SpeechDispatcherSpeech(XConnection* display, const Deadline& deadline) : display_(display), deadline_(deadline) { }
     SpeechDispatcherSpeech(const SpeechDispatcherSpeech&) = delete;
     SpeechDispatcherSpeech& operator=(const SpeechDispatcherSpeech&) = delete;
 
@@ -164,7 +162,8 @@ private:
         if (const passwd* entry = ::getpwuid(::geteuid()); entry != nullptr && entry->pw_name != nullptr) {
             user = entry->pw_name;
         }
-        std::replace_if(user.begin(), user.end(), [](char c) { return c == ':' || c == ' ' || c < ' '; }, '_');
+        std::replace_if(
+            user.begin(), user.end(), [](char c) { return c == ':' || c == ' ' || c < ' '; }, '_');
         return user + ":focusprobe:announce";
     }
 

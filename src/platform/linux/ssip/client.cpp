@@ -114,7 +114,8 @@ std::optional<Client> Client::connect(const std::string& path, const Deadline& d
     return Client(std::move(socket));
 }
 
-bool Client::say(std::string_view clientName, std::string_view priority, std::string_view text, const Deadline& deadline)
+bool Client::say(
+    std::string_view clientName, std::string_view priority, std::string_view text, const Deadline& deadline)
 {
     if (!isOk(command("SET self CLIENT_NAME " + std::string(clientName) + "\r\n", deadline))
         || !isOk(command("SET self PRIORITY " + std::string(priority) + "\r\n", deadline))) {
