@@ -11,7 +11,7 @@ bool addMonitors(platform::InputMonitoring& input, TapDetector& detector, std::v
     }
     monitors.clear();
     platform::Monitor flags = input.addGlobalMonitor(flagsChangedMask, [&detector](const platform::InputEvent& event) {
-        detector.onFlagsChanged(event.keyCode, event.modifierFlags);
+        detector.onFlagsChanged(event.keyCode, event.modifierFlags, event.timestamp);
     });
     if (!flags) {
         return false;

@@ -10,7 +10,7 @@ TapDetector::TapDetector(platform::Process& process, TapConfiguration configurat
     state_.pressStartedAt = process.now();
 }
 
-void TapDetector::onFlagsChanged(std::uint16_t keyCode, std::uint64_t modifierFlags)
+void TapDetector::onFlagsChanged(std::uint16_t keyCode, std::uint64_t modifierFlags, std::optional<double> timestamp)
 {
     const double now = process_->now();
     if (keyCode != configuration_.tapKeyCode) {
@@ -28,6 +28,7 @@ void TapDetector::onFlagsChanged(std::uint16_t keyCode, std::uint64_t modifierFl
         }
         state_.rightOptionDown = true;
         state_.pressStartedAt = now;
+        state_.pressStamp = timestamp;
         state_.tapSpoiled = (modifierFlags & configuration_.spoilingModifiers) != 0
             || state_.pressStartedAt - state_.lastOtherInputAt < configuration_.quietGap;
         return;
@@ -40,7 +41,7 @@ void TapDetector::onFlagsChanged(std::uint16_t keyCode, std::uint64_t modifierFl
         return;
     }
     // A clock stepped back gives a negative hold, which counts; a NaN one does not.
-    const double held = now - state_.pressStartedAt;
+    const double held = state_.pressStamp && timestamp ? *timestamp - *state_.pressStamp : now - state_.pressStartedAt;
     if (held <= maxHold) {
         printLine(*process_, "tap");
     }

@@ -3,6 +3,7 @@
 #include "platform/process.h"
 
 #include <cstdint>
+#include <optional>
 
 namespace focusprobe {
 
@@ -27,6 +28,8 @@ struct TapState {
     // Set afresh at every press; has no effect while the key is up.
     bool tapSpoiled = false;
     double pressStartedAt = 0.0;
+    // The press as its event source stamped it, where it did.
+    std::optional<double> pressStamp;
     double lastOtherInputAt = distantPast;
 };
 
@@ -41,12 +44,15 @@ enum class TapPhase { up, downClean, downSpoiled };
 }
 
 // Recognises lone taps of the right Option key and prints "tap" at each one's release. Reads the
-// wall clock when an event is taken, never the event's own timestamp. Main thread only.
+// wall clock when an event is taken. The hold alone is judged by the events' own stamps when
+// both the press and the release carry one: a process or server starved between handling the
+// two must not turn a quick tap into a long hold. Main thread only.
 class TapDetector {
 public:
     explicit TapDetector(platform::Process& process, TapConfiguration configuration = {});
 
-    void onFlagsChanged(std::uint16_t keyCode, std::uint64_t modifierFlags);
+    void onFlagsChanged(
+        std::uint16_t keyCode, std::uint64_t modifierFlags, std::optional<double> timestamp = std::nullopt);
     // A key-down, left-mouse-down or right-mouse-down.
     void onOtherInput();
 

@@ -4,15 +4,19 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 namespace focusprobe::platform {
 
 using Monitor = Ref<struct MonitorTag>;
 
-// What a monitor handler is told of an event. Only flags-changed events fill it in.
+// What a monitor handler is told of an event. Only flags-changed events fill in the key and flags.
 struct InputEvent {
     std::uint16_t keyCode = 0;
     std::uint64_t modifierFlags = 0;
+    // When the event happened, in seconds on the event source's own clock (the display server's
+    // time, the event's timestamp), where the source stamps its events. Only differences count.
+    std::optional<double> timestamp;
 };
 
 using InputEventHandler = std::function<void(const InputEvent&)>;

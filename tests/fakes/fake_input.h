@@ -57,7 +57,7 @@ public:
             }
         }
     }
-    void flags(std::uint16_t keyCode, std::uint64_t modifierFlags) { deliver(flagsChanged, {keyCode, modifierFlags}); }
+    void flags(std::uint16_t keyCode, std::uint64_t modifierFlags) { deliver(flagsChanged, {keyCode, modifierFlags, std::nullopt}); }
 
     // Masks of the monitors installed and not removed, in order of installation.
     [[nodiscard]] std::vector<std::uint64_t> installedMasks() const

@@ -261,5 +261,50 @@ TEST(TapDetector, SoakKeepsItsStateConsistent)
     EXPECT_GT(expectedTaps, 100'000);
 }
 
+// The hold is judged by the events' own stamps when the press and the release both carry one;
+// the quiet gap and unstamped events keep the wall clock read at handling.
+TEST(TapDetector, StampedHoldsAreJudgedByTheirStamps)
+{
+    struct StampCase {
+        const char* name;
+        double pressAt; // wall clock at handling, after the start at 1000
+        std::optional<double> pressStamp;
+        double releaseAt;
+        std::optional<double> releaseStamp;
+        const char* output;
+    };
+    const std::vector<StampCase> cases{
+        {"handled 2 s apart, stamped 5 ms apart: a tap", 1.0, 50.000, 3.0, 50.005, "tap\n"},
+        {"handled at once, stamped 0.7 s apart: no tap", 1.0, 50.0, 1.0, 50.7, ""},
+        {"stamped 0.59 s apart: a tap", 1.0, 50.0, 1.0, 50.59, "tap\n"},
+        {"stamps going back count as within", 1.0, 50.0, 1.0, 49.0, "tap\n"},
+        {"a NaN stamp never taps", 1.0, 50.0, 1.0, std::numeric_limits<double>::quiet_NaN(), ""},
+        {"the press unstamped: the wall clock decides", 1.0, std::nullopt, 3.0, 50.005, ""},
+        {"the release unstamped: the wall clock decides", 1.0, 50.0, 1.1, std::nullopt, "tap\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Clocked clocked;
+        clocked.at(1000.0 + c.pressAt);
+        clocked.detector.onFlagsChanged(rightOption, option, c.pressStamp);
+        clocked.at(1000.0 + c.releaseAt);
+        clocked.detector.onFlagsChanged(rightOption, 0, c.releaseStamp);
+        EXPECT_EQ(clocked.process.output, c.output);
+    }
+}
+
+TEST(TapDetector, TheQuietGapKeepsTheWallClockWhateverTheStamps)
+{
+    Clocked clocked;
+    clocked.at(1000.0);
+    clocked.detector.onOtherInput();
+    // Stamped far apart from anything, but handled 0.1 s after the key-down: spoiled.
+    clocked.at(1000.1);
+    clocked.detector.onFlagsChanged(rightOption, option, 90.0);
+    clocked.at(1000.2);
+    clocked.detector.onFlagsChanged(rightOption, 0, 90.05);
+    EXPECT_EQ(clocked.process.output, "");
+}
+
 } // namespace
 } // namespace focusprobe::testing

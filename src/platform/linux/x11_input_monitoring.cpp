@@ -162,6 +162,8 @@ private:
             monitored = rawKeyEvent(state_, positions_, raw.detail, generic.event_type == XCB_INPUT_RAW_KEY_PRESS);
         }
         if (monitored) {
+            // The server's own time: the hold of a tap does not depend on when we read it.
+            monitored->event.timestamp = serverSeconds(serverClock_, raw.time);
             deliver(monitored->maskBit, monitored->event);
         }
     }
@@ -172,6 +174,7 @@ private:
     XExtensions extensions_;
     KeyPositions positions_;
     RawInputState state_;
+    ServerClock serverClock_;
     std::vector<Object*> monitors_;
 };
 } // namespace

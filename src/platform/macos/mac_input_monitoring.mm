@@ -14,6 +14,7 @@ Monitor MacInputMonitoring::addGlobalMonitor(std::uint64_t eventMask, InputEvent
                 input.keyCode = event.keyCode;
                 input.modifierFlags = event.modifierFlags;
             }
+            input.timestamp = event.timestamp;
             handler(input);
         };
         id token = [NSEvent addGlobalMonitorForEventsMatchingMask:static_cast<NSEventMask>(eventMask) handler:forward];

@@ -41,7 +41,7 @@ std::optional<MonitorEvent> rawKeyEvent(
         if (!press) {
             return std::nullopt;
         }
-        return MonitorEvent{eventmask::keyDown, InputEvent{mac.value_or(0xFFFF), 0}};
+        return MonitorEvent{eventmask::keyDown, InputEvent{mac.value_or(0xFFFF), 0, std::nullopt}};
     }
     if (*mac == mackey::capsLock) {
         if (!press) {
@@ -55,7 +55,26 @@ std::optional<MonitorEvent> rawKeyEvent(
         state.modifiersDown.erase(*mac);
     }
     const std::vector<std::uint16_t> held(state.modifiersDown.begin(), state.modifiersDown.end());
-    return MonitorEvent{eventmask::flagsChanged, InputEvent{*mac, modifierFlags(held, state.capsLocked)}};
+    return MonitorEvent{eventmask::flagsChanged, InputEvent{*mac, modifierFlags(held, state.capsLocked), std::nullopt}};
+}
+
+double serverSeconds(ServerClock& clock, std::uint32_t milliseconds)
+{
+    constexpr std::uint32_t halfRange = 0x80000000U;
+    if (clock.last && milliseconds < *clock.last && *clock.last - milliseconds >= halfRange) {
+        ++clock.wraps;
+    }
+    // A time a little behind the last (events of two devices) neither wraps nor moves it back;
+    // one from just before the wrap belongs to the round before.
+    std::uint64_t round = clock.wraps;
+    if (!clock.last || static_cast<std::uint32_t>(milliseconds - *clock.last) < halfRange) {
+        clock.last = milliseconds;
+    } else if (milliseconds > *clock.last && round > 0) {
+        --round;
+    }
+    constexpr double millisecondsPerSecond = 1000.0;
+    constexpr double wrapMilliseconds = 4294967296.0;
+    return (static_cast<double>(round) * wrapMilliseconds + milliseconds) / millisecondsPerSecond;
 }
 
 std::optional<MonitorEvent> rawButtonEvent(unsigned button)

@@ -37,6 +37,14 @@ void takeLockedModifiers(RawInputState& state, std::uint8_t lockedModifiers);
 std::optional<MonitorEvent> rawKeyEvent(
     RawInputState& state, const KeyPositions& positions, unsigned keycode, bool press);
 
+// The display server's time in milliseconds, which wraps every 49.7 days, as seconds that keep
+// growing across the wrap.
+struct ServerClock {
+    std::optional<std::uint32_t> last;
+    std::uint64_t wraps = 0;
+};
+double serverSeconds(ServerClock& clock, std::uint32_t milliseconds);
+
 // A raw button press: buttons 1 and 3 are the left and right mouse buttons; others are not watched.
 std::optional<MonitorEvent> rawButtonEvent(unsigned button);
 

@@ -164,5 +164,25 @@ TEST(RawInput, RawEventsDriveTheTapDetector)
     }
 }
 
+TEST(RawInput, ServerTimeKeepsGrowingAcrossItsWrap)
+{
+    struct Reading {
+        std::uint32_t milliseconds;
+        double seconds;
+    };
+    const std::vector<Reading> readings{
+        {0xFFFFF000U, 4294963.2},
+        {0xFFFFFF00U, 4294967.04},
+        {0xFFFFFE00U, 4294966.784}, // a little behind: another device's event, no wrap
+        {0x00000100U, 4294967.552}, // past the wrap
+        {0xFFFFFFF0U, 4294967.28}, // just before the wrap, taken late: the round before
+        {0x00000200U, 4294967.808},
+    };
+    ServerClock clock;
+    for (const auto& r : readings) {
+        EXPECT_NEAR(serverSeconds(clock, r.milliseconds), r.seconds, 1e-6) << r.milliseconds;
+    }
+}
+
 } // namespace
 } // namespace focusprobe::platform::desktop
