@@ -57,7 +57,10 @@ public:
             }
         }
     }
-    void flags(std::uint16_t keyCode, std::uint64_t modifierFlags) { deliver(flagsChanged, {keyCode, modifierFlags, std::nullopt}); }
+    void flags(std::uint16_t keyCode, std::uint64_t modifierFlags)
+    {
+        deliver(flagsChanged, {keyCode, modifierFlags, std::nullopt});
+    }
 
     // Masks of the monitors installed and not removed, in order of installation.
     [[nodiscard]] std::vector<std::uint64_t> installedMasks() const
