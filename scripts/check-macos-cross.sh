@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Cross-compiles and links focusprobe for arm64 and x86_64 macOS 12 on Linux, with Debian's clang,
-# libc++ and ld64.lld against a real macOS SDK, warnings as errors; then checks that the
-# executables import the platform calls the macOS backend maps onto (llvm-nm -u), reference the
-# Objective-C selectors it sends, and embed the Info.plist.
+# Cross-compiles and links focusprobe for macOS 12 on Linux, with Debian's clang, libc++,
+# ld64.lld and llvm-lipo against a real macOS SDK, warnings as errors: by default one universal
+# binary (arm64 and x86_64, CMAKE_OSX_ARCHITECTURES as the macOS CI job builds it). Then checks
+# that the binary holds exactly the architectures asked for and that each slice imports the
+# platform calls the macOS backend maps onto (llvm-nm -u), references the Objective-C selectors it
+# sends, and embeds the Info.plist.
 #
-# usage: scripts/check-macos-cross.sh [ARCH...]      ARCH: arm64, x86_64 (default: both)
+# usage: scripts/check-macos-cross.sh [BUILD...]   BUILD: universal, arm64, x86_64 (default: universal)
 # environment:
 #   MACOS_SDK  the SDK to build against (default: sdk/MacOSX12.sdk beside the checkout, else
 #              ~/.cache/focusprobe/MacOSX12.sdk, so clones anywhere on one machine find it). One is
@@ -12,12 +14,12 @@
 #   JOBS       parallel build jobs (default: 2)
 #
 # Without an SDK the check is skipped with a message and exit status 0. The SDK is only read;
-# nothing of it is copied into the tree. Builds go to build/macos-ARCH.
+# nothing of it is copied into the tree. Builds go to build/macos-BUILD.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 archs=("$@")
-[ ${#archs[@]} -gt 0 ] || archs=(arm64 x86_64)
+[ ${#archs[@]} -gt 0 ] || archs=(universal)
 jobs=${JOBS:-2}
 
 say() { echo "check-macos-cross: $*"; }
@@ -42,8 +44,8 @@ sdk=$(cd "$sdk" && pwd)
 
 for arch in "${archs[@]}"; do
   case "$arch" in
-    arm64 | x86_64) ;;
-    *) say "unknown architecture '$arch' (arm64 or x86_64)" >&2; exit 2 ;;
+    universal | arm64 | x86_64) ;;
+    *) say "unknown build '$arch' (universal, arm64 or x86_64)" >&2; exit 2 ;;
   esac
 done
 
@@ -57,6 +59,9 @@ need python3 "Debian package python3"
 lld=$(clang++ -print-prog-name=ld64.lld)
 [ -x "$lld" ] || command -v "$lld" >/dev/null 2>&1 || { say "ld64.lld not found (Debian package lld)" >&2; exit 1; }
 llvm_bin=$(dirname "$(readlink -f "$(command -v llvm-nm)")")
+# Debian's llvm-lipo is LLVM's lipo: it lives beside llvm-nm (llvm-14), with no unversioned link.
+lipo="$llvm_bin/llvm-lipo"
+[ -x "$lipo" ] || { say "llvm-lipo not found in $llvm_bin (Debian package llvm)" >&2; exit 1; }
 generator=()
 command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
 
@@ -88,6 +93,46 @@ selectors=(sharedWorkspace frontmostApplication bundleIdentifier localizedName p
 
 summary=()
 failed=0
+
+# The checks of one single-architecture Mach-O executable (a slice of the universal one).
+check_slice() {
+  local label=$1 binary=$2
+  local plist=no
+  "$llvm_bin/llvm-objdump" --macho --section=__TEXT,__info_plist "$binary" | grep -q NSAppleEventsUsageDescription &&
+    plist=yes
+  summary+=("$label: embedded Info.plist: $plist")
+  [ "$plist" = yes ] || failed=1
+
+  local undefined names found_all=0 total_all=0 fw sym sel total
+  local -a found missing sel_missing
+  undefined=$(llvm-nm -u "$binary")
+  for fw in "${frameworks[@]}"; do
+    found=()
+    missing=()
+    for sym in ${imports[$fw]}; do
+      if grep -qxF "$sym" <<<"$undefined"; then found+=("$sym"); else missing+=("$sym"); fi
+    done
+    total=$((${#found[@]} + ${#missing[@]}))
+    found_all=$((found_all + ${#found[@]}))
+    total_all=$((total_all + total))
+    summary+=("$label: $fw ${#found[@]}/$total imported: ${found[*]}")
+    if [ ${#missing[@]} -gt 0 ]; then
+      summary+=("$label: $fw MISSING: ${missing[*]}")
+      failed=1
+    fi
+  done
+  names=$(strings -a -n 3 "$binary")
+  sel_missing=()
+  for sel in "${selectors[@]}"; do
+    grep -qxF "$sel" <<<"$names" || sel_missing+=("$sel")
+  done
+  summary+=("$label: symbols $found_all/$total_all imported; selectors $((${#selectors[@]} - ${#sel_missing[@]}))/${#selectors[@]} referenced")
+  if [ ${#sel_missing[@]} -gt 0 ]; then
+    summary+=("$label: selectors MISSING: ${sel_missing[*]}")
+    failed=1
+  fi
+}
+
 for arch in "${archs[@]}"; do
   build="$root/build/macos-$arch"
   mkdir -p "$build"
@@ -104,59 +149,40 @@ for arch in "${archs[@]}"; do
     continue
   fi
 
-  read -r units werror objcxx arc < <(python3 - "$build/compile_commands.json" <<'PY'
+  if [ "$arch" = universal ]; then wanted=(arm64 x86_64); else wanted=("$arch"); fi
+  read -r units werror objcxx arc both < <(python3 - "$build/compile_commands.json" "${wanted[@]}" <<'PY'
 import json, sys
 entries = json.load(open(sys.argv[1]))
+wanted = sys.argv[2:]
+def arches(words):
+    return sorted(words[i + 1] for i, w in enumerate(words[:-1]) if w == "-arch")
 mm = [e for e in entries if e["file"].endswith(".mm")]
 print(len(entries), sum("-Werror" in e["command"].split() for e in entries), len(mm),
-      sum("-fobjc-arc" in e["command"].split() for e in mm))
+      sum("-fobjc-arc" in e["command"].split() for e in mm),
+      sum(arches(e["command"].split()) == sorted(wanted) for e in entries))
 PY
   )
-  summary+=("$arch: compiled $units translation units for $arch-apple-macos12, $werror with -Werror; $objcxx Objective-C++, $arc with -fobjc-arc")
-  if [ "$werror" != "$units" ] || [ "$arc" != "$objcxx" ]; then
+  summary+=("$arch: compiled $units translation units for ${wanted[*]} (-apple-macos12), $werror with -Werror, $both with -arch ${wanted[*]}; $objcxx Objective-C++, $arc with -fobjc-arc")
+  if [ "$werror" != "$units" ] || [ "$arc" != "$objcxx" ] || [ "$both" != "$units" ]; then
     failed=1
   fi
 
   binary="$build/src/focusprobe"
-  built_arch=$("$llvm_bin/llvm-lipo" -archs "$binary" 2>/dev/null | tr -d "[:space:]" || true)
-  if [ "$built_arch" != "$arch" ]; then
-    summary+=("$arch: FAILED: linked binary is '$built_arch', not a Mach-O $arch executable")
+  info=$("$lipo" -info "$binary" 2>&1 || true)
+  built=$("$lipo" -archs "$binary" 2>/dev/null | tr ' ' '\n' | grep . | sort | tr '\n' ' ' || true)
+  if [ "$built" != "$(printf '%s\n' "${wanted[@]}" | sort | tr '\n' ' ')" ]; then
+    summary+=("$arch: FAILED: linked binary holds '${built% }', not ${wanted[*]} ($info)")
     failed=1
     continue
   fi
-  plist=no
-  "$llvm_bin/llvm-objdump" --macho --section=__TEXT,__info_plist "$binary" | grep -q NSAppleEventsUsageDescription &&
-    plist=yes
-  summary+=("$arch: linked ${binary#"$root"/} with ld64.lld (Mach-O $built_arch, $(stat -c %s "$binary") bytes, embedded Info.plist: $plist)")
-  [ "$plist" = yes ] || failed=1
-
-  undefined=$(llvm-nm -u "$binary")
-  found_all=0
-  total_all=0
-  for fw in "${frameworks[@]}"; do
-    found=()
-    missing=()
-    for sym in ${imports[$fw]}; do
-      if grep -qxF "$sym" <<<"$undefined"; then found+=("$sym"); else missing+=("$sym"); fi
+  summary+=("$arch: linked ${binary#"$root"/} with ld64.lld, $(stat -c %s "$binary") bytes; llvm-lipo -info: $info")
+  if [ "$arch" = universal ]; then
+    for slice in "${wanted[@]}"; do
+      "$lipo" "$binary" -thin "$slice" -output "$build/focusprobe-$slice"
+      check_slice "$arch/$slice" "$build/focusprobe-$slice"
     done
-    total=$((${#found[@]} + ${#missing[@]}))
-    found_all=$((found_all + ${#found[@]}))
-    total_all=$((total_all + total))
-    summary+=("$arch: $fw ${#found[@]}/$total imported: ${found[*]}")
-    if [ ${#missing[@]} -gt 0 ]; then
-      summary+=("$arch: $fw MISSING: ${missing[*]}")
-      failed=1
-    fi
-  done
-  names=$(strings -a -n 3 "$binary")
-  sel_missing=()
-  for sel in "${selectors[@]}"; do
-    grep -qxF "$sel" <<<"$names" || sel_missing+=("$sel")
-  done
-  summary+=("$arch: symbols $found_all/$total_all imported; selectors $((${#selectors[@]} - ${#sel_missing[@]}))/${#selectors[@]} referenced")
-  if [ ${#sel_missing[@]} -gt 0 ]; then
-    summary+=("$arch: selectors MISSING: ${sel_missing[*]}")
-    failed=1
+  else
+    check_slice "$arch" "$binary"
   fi
 done
 

@@ -17,6 +17,17 @@ std::optional<platform::AttributeValue> copyValue(
 
 } // namespace
 
+bool readsAnyValue(platform::Accessibility& ax, const Element& element, std::string_view attribute)
+{
+    return copyValue(ax, element, attribute).has_value();
+}
+
+bool readsString(platform::Accessibility& ax, const Element& element, std::string_view attribute)
+{
+    auto value = copyValue(ax, element, attribute);
+    return value && ax.isString(*value);
+}
+
 std::optional<Element> readElementAttribute(
     platform::Accessibility& ax, const Element& element, std::string_view attribute)
 {

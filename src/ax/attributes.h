@@ -24,6 +24,10 @@ std::optional<std::vector<Element>> readElementListAttribute(
     platform::Accessibility& ax, const Element& element, std::string_view attribute);
 std::optional<platform::Size> readSizeAttribute(
     platform::Accessibility& ax, const Element& element, std::string_view attribute);
+// Whether the read gives a value of any kind; the value itself is not looked at.
+bool readsAnyValue(platform::Accessibility& ax, const Element& element, std::string_view attribute);
+// Whether the read gives a string, judged by its kind alone: nothing of the text is copied.
+bool readsString(platform::Accessibility& ax, const Element& element, std::string_view attribute);
 
 // "AXRole" as a string.
 std::optional<std::string> axRole(platform::Accessibility& ax, const Element& element);

@@ -12,7 +12,8 @@ constexpr std::uint32_t preparationWaitMicroseconds = 100'000;
 
 std::optional<std::string> editableStage(platform::Accessibility& ax, const platform::Element& element)
 {
-    if (readElementAttribute(ax, element, "AXEditableAncestor")) {
+    // Only its presence counts: the value is never used, so it need not be an element.
+    if (readsAnyValue(ax, element, "AXEditableAncestor")) {
         return "editable_ancestor";
     }
     if (const auto role = axRole(ax, element); role && isTextEntryRole(*role)) {
@@ -20,7 +21,7 @@ std::optional<std::string> editableStage(platform::Accessibility& ax, const plat
     }
     bool settable = false;
     if (ax.isAttributeSettable(element, "AXValue", settable) == platform::axErrorSuccess && settable
-        && readStringAttribute(ax, element, "AXValue")) {
+        && readsString(ax, element, "AXValue")) {
         return "settable_value";
     }
     return std::nullopt;

@@ -17,8 +17,8 @@ struct TapConfiguration {
 // The longest press that still counts as a tap, in seconds. Not a setting.
 inline constexpr double maxHold = 0.6;
 
-// Date.distantPast (0001-01-01 UTC) in the wall clock's seconds: no press can fall within the
-// quiet gap of it.
+// Date.distantPast (0001-01-01 UTC) in the wall clock's seconds, far enough back on any clock the
+// process reads that no press can fall within the quiet gap of it.
 inline constexpr double distantPast = -62135596800.0;
 
 inline constexpr std::uint64_t optionFlag = 0x80000;
@@ -44,9 +44,9 @@ enum class TapPhase { up, downClean, downSpoiled };
 }
 
 // Recognises lone taps of the right Option key and prints "tap" at each one's release. Reads the
-// wall clock when an event is taken. The hold alone is judged by the events' own stamps when
-// both the press and the release carry one: a process or server starved between handling the
-// two must not turn a quick tap into a long hold. Main thread only.
+// process's monotonic clock when an event is taken. The hold alone is judged by the events' own
+// stamps when both the press and the release carry one: a process or server starved between
+// handling the two must not turn a quick tap into a long hold. Main thread only.
 class TapDetector {
 public:
     explicit TapDetector(platform::Process& process, TapConfiguration configuration = {});

@@ -48,8 +48,14 @@ public:
     {
         return value ? std::optional<Element>(value.retainAs<ElementTag>()) : std::nullopt;
     }
+    // Whether an element is a stand-in a backend hands out, in a children list, for children its
+    // time ran out before it could read: it names no node, and only tells a walk that nodes were
+    // left unexamined.
+    virtual bool isStandIn(const Element& /*element*/) { return false; }
     // Strings come as UTF-8, with an unpaired UTF-16 surrogate read as U+FFFD.
     virtual std::optional<std::string> stringValue(const AttributeValue& value) = 0;
+    // Whether the value is a string, without converting it.
+    virtual bool isString(const AttributeValue& value) { return stringValue(value).has_value(); }
     // Only a number that converts to a signed 64-bit integer without loss.
     virtual std::optional<std::int64_t> int64Value(const AttributeValue& value) = 0;
     // The items of an array that are elements, each retained for the caller.

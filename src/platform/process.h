@@ -5,10 +5,11 @@
 
 namespace focusprobe::platform {
 
-// The process itself: wall clock, blocking sleeps and standard output.
+// The process itself: its clock, blocking sleeps and standard output.
 class Process {
 public:
-    // Wall-clock time in seconds; only differences are used.
+    // Monotonic time in seconds from an arbitrary start; only differences are used, and a step of
+    // the wall clock changes none of them.
     virtual double now() = 0;
     // Blocks the calling thread (usleep).
     virtual void sleepMicroseconds(std::uint32_t microseconds) = 0;

@@ -43,11 +43,13 @@ ComposerSearch findComposer(Context& context, const FindComposerOptions& search)
 
     // Read through `head`; each node is moved out when examined, so the queue holds only what
     // still waits. Nodes past the cap are never examined, so they are not kept either; dropping
-    // one is remembered, because the walk then stops on the cap, not on an empty queue.
+    // one is remembered, because the walk then stops on the cap, not on an empty queue. A stand-in
+    // for children the backend's time ran out before reading is no node: it is never queued or
+    // counted, but the walk then knows it was cut.
     std::vector<Element> queue;
     queue.push_back(search.in);
     const std::size_t queueLimit = search.nodeCap > 0 ? static_cast<std::size_t>(search.nodeCap) : 1;
-    bool droppedPastCap = false;
+    bool nodesLeft = false;
 
     std::size_t head = 0;
     std::int64_t candidates = 0;
@@ -57,7 +59,7 @@ ComposerSearch findComposer(Context& context, const FindComposerOptions& search)
 
     while (true) {
         if (head >= queue.size()) {
-            timedOut = droppedPastCap;
+            timedOut = nodesLeft;
             break;
         }
         // Spelled out rather than std::cmp_greater_equal, which older libc++ (macOS 12 SDK) lacks.
@@ -91,10 +93,10 @@ ComposerSearch findComposer(Context& context, const FindComposerOptions& search)
             continue;
         }
         for (Element& child : axChildren(ax, node)) {
-            if (queue.size() < queueLimit) {
+            if (queue.size() < queueLimit && !ax.isStandIn(child)) {
                 queue.push_back(std::move(child));
             } else {
-                droppedPastCap = true;
+                nodesLeft = true;
             }
         }
     }

@@ -17,9 +17,10 @@ struct ComposerSearch {
     std::optional<Element> target;
     // Examined nodes that yielded an editable root, counted per node.
     std::int64_t candidates = 0;
-    // Nodes taken from the queue and examined, skipped ones included.
+    // Nodes taken from the queue and examined, skipped ones included; stand-ins are no nodes.
     std::int64_t visited = 0;
-    // The cap or the clock stopped the walk while nodes were still waiting.
+    // The cap or the clock stopped the walk while nodes were still waiting, or the backend's time
+    // ran out before it could read some children.
     bool timedOut = false;
 };
 
@@ -39,7 +40,7 @@ std::optional<Element> editableRoot(
 
 // Breadth-first search of the window for the editable root with the largest area, without
 // entering candidates or subtrees of rescueSkipRoles. Stops after nodeCap examined nodes, and
-// starts no node once budgetMs of wall-clock time have passed.
+// starts no node once budgetMs have passed on the process's clock.
 ComposerSearch findComposer(Context& context, const FindComposerOptions& search);
 
 } // namespace focusprobe

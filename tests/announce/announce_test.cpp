@@ -109,6 +109,21 @@ TEST(AnnounceWindow, EmptyTextIsStillAnnounced)
     EXPECT_EQ(a.desktop.log.count("speech.postAnnouncement 90 "), 1);
 }
 
+// The loop ends early with its failure status (its wait failed) before or after the request:
+// announce still ends with 0 and prints nothing.
+TEST(AnnounceWindow, ALoopThatFailsStillEndsWithStatusZero)
+{
+    for (const double failsAt : {0.5, 1.0}) {
+        SCOPED_TRACE(failsAt);
+        Announce a("hi");
+        a.desktop.loop.at(failsAt, [&] { a.desktop.loop.terminate(platform::loopFailedStatus); });
+        EXPECT_EQ(a.run(), 0);
+        EXPECT_EQ(a.output(), "");
+        EXPECT_EQ(a.desktop.log.count("loop.terminate 1"), 1);
+        EXPECT_EQ(a.desktop.log.count("speech.postAnnouncement 90 hi"), failsAt > 0.8 ? 1 : 0);
+    }
+}
+
 TEST(AnnounceBinary, HeadlessScreenReaderIsOffSoNothingHappens)
 {
     const std::pair<std::vector<std::string>, std::string> cases[]

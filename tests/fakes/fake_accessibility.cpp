@@ -51,6 +51,12 @@ FakeAccessibility::Node& FakeAccessibility::Node::onSet(const std::string& attri
     return *this;
 }
 
+FakeAccessibility::Node& FakeAccessibility::Node::standIn()
+{
+    ax_->objects_[id_].standIn = true;
+    return *this;
+}
+
 FakeAccessibility::Node FakeAccessibility::element(std::string label)
 {
     objects_.push_back(Object{});
@@ -201,6 +207,11 @@ std::optional<platform::Element> FakeAccessibility::asElement(const platform::At
         return std::nullopt;
     }
     return platform::Element::retain(*this, value.get());
+}
+
+bool FakeAccessibility::isStandIn(const platform::Element& element)
+{
+    return object(element.get()).standIn;
 }
 
 std::optional<std::string> FakeAccessibility::stringValue(const platform::AttributeValue& value)

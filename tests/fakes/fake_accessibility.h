@@ -64,6 +64,9 @@ public:
             const std::string& attribute, bool isSettable, platform::AXError error = platform::axErrorSuccess);
         // What setting the attribute answers (unsupported when not given).
         Node& onSet(const std::string& attribute, platform::AXError error);
+        // A reference that names no node, handed out for children a backend's time ran out
+        // before it could read.
+        Node& standIn();
 
     private:
         FakeAccessibility* ax_;
@@ -101,6 +104,7 @@ public:
     std::optional<std::int64_t> int64Value(const platform::AttributeValue& value) override;
     std::optional<std::vector<platform::Element>> arrayElements(const platform::AttributeValue& value) override;
     bool sizeValue(const platform::AttributeValue& value, platform::Size& size) override;
+    bool isStandIn(const platform::Element& element) override;
     void retain(platform::RawRef ref) override;
     void release(platform::RawRef ref) override;
 
@@ -112,6 +116,7 @@ private:
     struct Object {
         Id id = 0;
         bool isElement = true;
+        bool standIn = false;
         std::string label;
         std::map<std::string, Reply, std::less<>> attributes;
         std::map<std::string, std::pair<platform::AXError, bool>, std::less<>> settable;

@@ -93,6 +93,12 @@ INSTANTIATE_TEST_SUITE_P(Stages, FocusVerdictStages,
         VerdictCase{"AncestorReadSucceedingWithoutAValueDoesNotCount",
             [](Node& f, FakeAccessibility&) { f.nullValue("AXEditableAncestor").role("AXTextField"); },
             FocusVerdict{true, "role", std::nullopt}, {ancestorRead, roleRead, lengthRead}},
+        // Any kind of value counts: it is never used as an element.
+        VerdictCase{"AncestorThatIsNoElementStillCounts",
+            [](Node& f, FakeAccessibility&) {
+                f.role("AXButton").value("AXEditableAncestor", std::string("root")).characters(1);
+            },
+            FocusVerdict{true, "editable_ancestor", 1}, {ancestorRead, lengthRead}},
         VerdictCase{"RoleComparedWhole", [](Node& f, FakeAccessibility&) { f.role("AXTextFieldX"); },
             FocusVerdict{false, "not_editable", std::nullopt}, {ancestorRead, roleRead, settableAsk, lengthRead}}),
     [](const auto& testInfo) { return testInfo.param.name; });

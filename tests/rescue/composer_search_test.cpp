@@ -342,11 +342,12 @@ TEST_F(ComposerSearchTest, OneSlowAnswerCarriesTheWalkPastTheBudget)
     EXPECT_EQ(examined(), (std::vector<std::string>{"window", "slow"}));
 }
 
-// What the desktop backend hands out for children its time ran out before reading: a reference
+// What the desktop backend hands out for children its time ran out before reading: a stand-in
 // whose reads all fail and whose own children are another such reference.
 Node unexamined(FakeAccessibility& ax, const std::string& label, std::initializer_list<Node> next)
 {
     auto node = ax.element(label)
+                    .standIn()
                     .fail("AXRole", axErrorCannotComplete)
                     .fail("AXEditableAncestor", axErrorCannotComplete)
                     .fail("AXSize", axErrorCannotComplete)
@@ -371,21 +372,27 @@ TEST_F(ComposerSearchTest, ChildrenCutByTimeEndTheWalkAsTimedOut)
     EXPECT_EQ(examined(), (std::vector<std::string>{"window"}));
 }
 
-TEST_F(ComposerSearchTest, PlaceholdersExaminedBeforeTheBudgetIsSpentAreNoCandidates)
+TEST_F(ComposerSearchTest, PlaceholdersAreNeitherExaminedNorCounted)
 {
-    // Cut by a deadline other than the walk's: the walk goes on through placeholders, which
-    // cost it nothing, until its budget or its cap stops it; it never takes one for a target.
-    ax.onCall = [this] { desktop.process.clock += 0.05; };
-    auto chain = unexamined(ax, "u3", {unexamined(ax, "u4", {unexamined(ax, "u5", {})})});
+    // Cut by a deadline other than the walk's (the command's): a placeholder costs nothing and
+    // its children are another, so a walk that examined them would count them up to its cap.
+    // It examines and counts the real nodes only, and says it was cut.
+    auto loop = unexamined(ax, "u2", {});
+    loop.children({loop});
     auto window = ax.element("window")
                       .role("AXWindow")
-                      .children({ax.element("field").role("AXTextField").size(4, 4),
-                          unexamined(ax, "u1", {unexamined(ax, "u2", {chain})})});
+                      .children({unexamined(ax, "u1", {loop}), ax.element("field").role("AXTextField").size(4, 4),
+                          ax.element("group").role("AXGroup").children({loop})});
     EXPECT_EQ(walk(window), (Walk{"field", 1, 3, true}));
-    EXPECT_EQ(examined(), (std::vector<std::string>{"window", "field", "u1"}));
+    EXPECT_EQ(examined(), (std::vector<std::string>{"window", "field", "group"}));
+
+    // The cap and the budget count real nodes too.
     desktop.log.entries.clear();
-    EXPECT_EQ(walk(window, 5, 10'000.0), (Walk{"field", 1, 5, true}));
-    EXPECT_EQ(examined(), (std::vector<std::string>{"window", "field", "u1", "u2", "u3"}));
+    EXPECT_EQ(walk(window, 2, 10'000.0), (Walk{"field", 1, 2, true}));
+    EXPECT_EQ(examined(), (std::vector<std::string>{"window", "field"}));
+    desktop.log.entries.clear();
+    ax.onCall = [this] { desktop.process.clock += 0.05; };
+    EXPECT_EQ(walk(window, 2500, 200.0), (Walk{"field", 1, 2, true}));
 }
 
 TEST(FrontWindowTest, FocusedThenMainThenFirstListed)

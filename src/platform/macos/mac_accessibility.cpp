@@ -27,6 +27,10 @@ struct CFSInt128 {
     std::uint64_t low;
 };
 
+// A request that waited this long before failing was one the application did not answer: far
+// more than a busy application's transient failure takes, far less than the messaging timeout.
+constexpr double hungAfterSeconds = 1.0;
+
 } // namespace
 
 template <class Call> AXError MacAccessibility::ask(const Element& element, Call call)
@@ -36,8 +40,9 @@ template <class Call> AXError MacAccessibility::ask(const Element& element, Call
     if (known && unresponsivePids_.contains(pid)) {
         return kAXErrorCannotComplete;
     }
+    const double start = clock_->now();
     const AXError error = call();
-    if (known && error == kAXErrorCannotComplete) {
+    if (known && error == kAXErrorCannotComplete && clock_->now() - start >= hungAfterSeconds) {
         unresponsivePids_.insert(pid);
     }
     return error;
@@ -108,6 +113,12 @@ std::optional<std::string> MacAccessibility::stringValue(const AttributeValue& v
         return std::nullopt;
     }
     return utf8FromCFString(static_cast<CFStringRef>(value.get()));
+}
+
+bool MacAccessibility::isString(const AttributeValue& value)
+{
+    // By type alone: a document's whole text can be megabytes, and nothing of it is needed.
+    return hasType(value.get(), CFStringGetTypeID());
 }
 
 std::optional<std::int64_t> MacAccessibility::int64Value(const AttributeValue& value)

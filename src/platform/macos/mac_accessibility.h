@@ -2,6 +2,7 @@
 
 #include "platform/accessibility.h"
 #include "platform/macos/cf_ref.h"
+#include "platform/process.h"
 
 #include <cstdint>
 #include <set>
@@ -11,6 +12,9 @@ namespace focusprobe::platform::macos {
 // The Accessibility API of ApplicationServices; element handles and read values are CF objects.
 class MacAccessibility final : public CFCounted<Accessibility> {
 public:
+    // Requests are timed on the process's monotonic clock.
+    explicit MacAccessibility(Process& clock) : clock_(&clock) { }
+
     bool isProcessTrusted() override;
     Element createApplication(std::int32_t pid) override;
     AXError copyAttributeValue(const Element& element, std::string_view attribute, AttributeValue& value) override;
@@ -21,13 +25,17 @@ public:
     std::optional<std::int64_t> int64Value(const AttributeValue& value) override;
     std::optional<std::vector<Element>> arrayElements(const AttributeValue& value) override;
     bool sizeValue(const AttributeValue& value, Size& size) override;
+    bool isString(const AttributeValue& value) override;
 
 private:
     template <class Call> AXError ask(const Element& element, Call call);
 
-    // Applications that let a request run into the messaging timeout (kAXErrorCannotComplete):
-    // every later request to them fails at once with that code, so a hung application costs one
-    // timeout per process instead of one per read.
+    Process* clock_;
+    // Applications that let a request wait at least hungAfterSeconds and then fail with
+    // kAXErrorCannotComplete: every later request to them fails at once with that code, so a hung
+    // application costs one timeout per process instead of one per read. The same code also comes
+    // back at once from an application that is busy or still starting (messaging failed); that
+    // is one failed read and says nothing about the next.
     std::set<std::int32_t> unresponsivePids_;
 };
 

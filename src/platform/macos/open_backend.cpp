@@ -16,9 +16,9 @@ public:
     }
 
 private:
-    macos::MacAccessibility accessibility_;
-    macos::MacWorkspace workspace_;
     PosixProcess process_;
+    macos::MacAccessibility accessibility_{process_};
+    macos::MacWorkspace workspace_;
     macos::MacKeyboardLayouts keyboard_;
     macos::MacEventPosting events_;
     macos::MacSpeech speech_;

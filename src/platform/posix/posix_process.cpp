@@ -8,8 +8,10 @@ namespace focusprobe::platform {
 
 double PosixProcess::now()
 {
-    const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
-    return std::chrono::duration<double>(sinceEpoch).count();
+    // Durations only: the wall clock can be stepped (by the user or time synchronisation) while a
+    // budget runs.
+    const auto sinceStart = std::chrono::steady_clock::now().time_since_epoch();
+    return std::chrono::duration<double>(sinceStart).count();
 }
 
 void PosixProcess::sleepMicroseconds(std::uint32_t microseconds)

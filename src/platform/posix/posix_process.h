@@ -6,7 +6,7 @@
 
 namespace focusprobe::platform {
 
-// The process calls on any POSIX system: the system clock, usleep and stdio's standard output.
+// The process calls on any POSIX system: the monotonic clock, usleep and stdio's standard output.
 class PosixProcess final : public Process {
 public:
     double now() override;

@@ -1,6 +1,7 @@
 // Conversions of real Core Foundation values by the macOS accessibility backend. They need the
 // frameworks but no desktop session and no accessibility permission.
 
+#include "fakes/fake_process.h"
 #include "platform/macos/mac_accessibility.h"
 
 #include <ApplicationServices/ApplicationServices.h>
@@ -30,7 +31,9 @@ protected:
             CFStringCreateWithCharacters(kCFAllocatorDefault, units.data(), static_cast<CFIndex>(units.size())));
     }
 
-    MacAccessibility ax;
+    testing::CallLog log;
+    testing::FakeProcess clock{log};
+    MacAccessibility ax{clock};
 };
 
 TEST_F(MacAccessibilityValues, NumbersBecomeInt64OnlyWhenLossless)
@@ -75,6 +78,11 @@ TEST_F(MacAccessibilityValues, StringsAreUtf8WithLoneSurrogatesReplaced)
     EXPECT_EQ(ax.stringValue(cfString({})), "");
     const SInt32 one = 1;
     EXPECT_EQ(ax.stringValue(number(kCFNumberSInt32Type, &one)), std::nullopt);
+    // Told by type alone, the empty string included.
+    EXPECT_TRUE(ax.isString(cfString({})));
+    EXPECT_TRUE(ax.isString(cfString({u'a', 0xD83D})));
+    EXPECT_FALSE(ax.isString(number(kCFNumberSInt32Type, &one)));
+    EXPECT_FALSE(ax.isString(AttributeValue::retain(ax, kCFNull)));
 }
 
 TEST_F(MacAccessibilityValues, ArrayItemsAreRetainedByTheirNewHolders)

@@ -59,7 +59,7 @@ protected:
         FakeInput input{log};
         FakeEventLoop loop{log};
         loop.useClock(process);
-        platform::macos::MacAccessibility accessibility;
+        platform::macos::MacAccessibility accessibility{process};
         platform::macos::MacKeyboardLayouts keyboard;
         platform::macos::MacEventPosting events;
         arguments.insert(arguments.begin(), "/usr/local/bin/focusprobe");
@@ -133,15 +133,15 @@ INSTANTIATE_TEST_SUITE_P(Cases, MacBackendVerdict,
         VerdictCase{"editableAncestor",
             [](fw::World& w) { return focus(field(w).role("AXButton").editableAncestor(w.element(42, "web area"))); },
             R"("editable":true,"stage":"editable_ancestor","valueLen":null})"},
-        // Values that are not elements are absent, never sent on as elements.
+        // An editable ancestor of any kind counts; it is never sent on as an element.
         VerdictCase{"ancestorThatIsNull",
             [](fw::World& w) { return focus(field(w).role("AXButton").value("AXEditableAncestor", fw::Null{})); },
-            R"("editable":false,"stage":"not_editable","valueLen":null})"},
+            R"("editable":true,"stage":"editable_ancestor","valueLen":null})"},
         VerdictCase{"ancestorThatIsAString",
             [](fw::World& w) {
                 return focus(field(w).role("AXTextField").value("AXEditableAncestor", fw::Text{"x"}).characters(3));
             },
-            R"("editable":true,"stage":"role","valueLen":3})"},
+            R"("editable":true,"stage":"editable_ancestor","valueLen":3})"},
         VerdictCase{"focusThatIsNull", [](fw::World& /*w*/) { return fw::Null{}; },
             R"("editable":false,"stage":"no_focused_element","valueLen":null})"},
         VerdictCase{"settableEmptyString",
@@ -320,6 +320,153 @@ TEST_F(MacBackend, AHungApplicationCostsEachCommandOneTimeout)
                 + R"("editable":true,"stage":"role","valueLen":null})"
                   "\n",
             100}));
+}
+
+// kAXErrorCannotComplete also comes back at once from an application that is busy or still
+// starting: that one request fails and nothing else. Only a request that waited a second or more
+// before failing marks the application as hung.
+struct TransientCase {
+    const char* name;
+    // Scripts the desktop and names the frontmost application.
+    std::function<platform::RunningApplication(fw::World&)> script;
+    std::string command;
+    Outcome expected;
+};
+
+void PrintTo(const TransientCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class MacBackendTransientFailure : public MacBackend, public ::testing::WithParamInterface<TransientCase> { };
+
+TEST_P(MacBackendTransientFailure, FailsOnlyThatRequest)
+{
+    frontmost = GetParam().script(world);
+    EXPECT_EQ(run({GetParam().command}), GetParam().expected);
+    EXPECT_EQ(world.timeoutsWaited(), 0);
+}
+
+platform::RunningApplication textEditWith(fw::World& w, const fw::Node& focused)
+{
+    w.application(42, "TextEdit").value("AXFocusedUIElement", fw::ElementOf{focused.id()});
+    return platform::RunningApplication{42, "com.apple.TextEdit", "TextEdit"};
+}
+
+// Mail (pid 9) with its focused window; the window holds the children `more` gives, then the
+// composer.
+platform::RunningApplication mailWith(
+    fw::World& w, const std::function<std::vector<fw::Node>(fw::Node& app, const fw::Node& window)>& more)
+{
+    auto window = w.element(9, "window").role("AXWindow");
+    auto app = w.application(9, "Mail").value("AXFocusedWindow", fw::ElementOf{window.id()});
+    auto children = more(app, window);
+    children.push_back(w.element(9, "body").role("AXTextArea").size(600, 300).onSet("AXFocused", kAXErrorSuccess));
+    window.children(children);
+    return platform::RunningApplication{9, "com.example.Mail", "Mail"};
+}
+
+const std::string roleOfFour = textEdit
+    + R"("editable":true,"stage":"role","valueLen":4})"
+      "\n";
+const std::string mailRescued = R"({"bundleId":"com.example.Mail","appName":"Mail","editable":true,"stage":"role",)"
+                                R"("valueLen":null,"rescued":true,"candidates":1,)";
+
+INSTANTIATE_TEST_SUITE_P(Cases, MacBackendTransientFailure,
+    ::testing::Values(
+        TransientCase{"ancestorOnceThenTheRole",
+            [](fw::World& w) {
+                return textEditWith(w,
+                    field(w).role("AXTextArea").characters(4).failOnce("AXEditableAncestor", kAXErrorCannotComplete));
+            },
+            "info", Outcome{0, roleOfFour, 100}},
+        TransientCase{"ancestorEveryTimeWhileOthersAnswer",
+            [](fw::World& w) {
+                return textEditWith(
+                    w, field(w).role("AXTextArea").characters(4).fail("AXEditableAncestor", kAXErrorCannotComplete));
+            },
+            "info", Outcome{0, roleOfFour, 100}},
+        TransientCase{"failureAfterHalfASecond",
+            [](fw::World& w) {
+                return textEditWith(w,
+                    field(w)
+                        .role("AXTextArea")
+                        .characters(4)
+                        .failOnce("AXEditableAncestor", kAXErrorCannotComplete, 0.5));
+            },
+            "info", Outcome{0, roleOfFour, 600}},
+        // Waited a second: the application is hung, and every later request fails at once.
+        TransientCase{"failureAfterASecondMarksTheApplication",
+            [](fw::World& w) {
+                return textEditWith(w,
+                    field(w)
+                        .role("AXTextArea")
+                        .characters(4)
+                        .failOnce("AXEditableAncestor", kAXErrorCannotComplete, 1.0));
+            },
+            "info",
+            Outcome{0,
+                textEdit
+                    + R"("editable":false,"stage":"not_editable","valueLen":null})"
+                      "\n",
+                1100}},
+        TransientCase{"preparationSet",
+            [](fw::World& w) {
+                w.application(7, "Chrome")
+                    .onSet("AXEnhancedUserInterface", kAXErrorCannotComplete)
+                    .onSet("AXManualAccessibility", kAXErrorSuccess)
+                    .value("AXFocusedUIElement",
+                        fw::ElementOf{w.element(7, "omnibox").role("AXTextField").characters(3).id()});
+                return platform::RunningApplication{7, "com.google.Chrome", "Google Chrome"};
+            },
+            "info",
+            Outcome{0,
+                R"({"bundleId":"com.google.Chrome","appName":"Google Chrome","editable":true,"stage":"role",)"
+                R"("valueLen":3})"
+                "\n",
+                100}},
+        TransientCase{"focusedWindowDuringRescue",
+            [](fw::World& w) {
+                return mailWith(w, [](fw::Node& app, const fw::Node& window) {
+                    app.fail("AXFocusedWindow", kAXErrorCannotComplete)
+                        .value("AXMainWindow", fw::ElementOf{window.id()});
+                    return std::vector<fw::Node>{};
+                });
+            },
+            "rescue",
+            Outcome{0,
+                mailRescued
+                    + R"("visited":2,"timedOut":false})"
+                      "\n",
+                180}},
+        TransientCase{"oneNodeOfTheWalk",
+            [](fw::World& w) {
+                return mailWith(w, [&w](fw::Node& /*app*/, const fw::Node& /*window*/) {
+                    return std::vector<fw::Node>{w.element(9, "broken")
+                                                     .fail("AXRole", kAXErrorCannotComplete)
+                                                     .fail("AXEditableAncestor", kAXErrorCannotComplete)
+                                                     .fail("AXChildren", kAXErrorCannotComplete)};
+                });
+            },
+            "rescue",
+            Outcome{0,
+                mailRescued
+                    + R"("visited":3,"timedOut":false})"
+                      "\n",
+                180}}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+// A settable value is a string or not by its type; not one unit of a large text is copied (the
+// role's seven are).
+TEST_F(MacBackend, ASettableValueIsJudgedByItsTypeAlone)
+{
+    textEditFocusedOn(focus(
+        field(world).role("AXGroup").settable("AXValue", true).value("AXValue", fw::Text{std::string(1 << 20, 'x')})));
+    EXPECT_EQ(run({"info"}).output,
+        textEdit
+            + R"("editable":true,"stage":"settable_value","valueLen":null})"
+              "\n");
+    EXPECT_EQ(world.unitsCopied, 7);
 }
 
 struct KeyCodeCase {

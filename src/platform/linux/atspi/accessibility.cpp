@@ -408,6 +408,14 @@ std::optional<std::vector<Element>> AtspiAccessibility::arrayElements(const Attr
     return elements;
 }
 
+bool AtspiAccessibility::isStandIn(const Element& element)
+{
+    // The reference handOutChildren puts in place of children a cut read could not get.
+    const auto* object = static_cast<const Object*>(element.get());
+    return object != nullptr && object->kind == Object::Kind::element && !object->unresolvedApplication
+        && isUnexamined(object->node);
+}
+
 bool AtspiAccessibility::sizeValue(const AttributeValue& value, Size& size)
 {
     const auto* object = static_cast<const Object*>(value.get());

@@ -33,6 +33,7 @@ public:
     std::optional<std::int64_t> int64Value(const AttributeValue& value) override;
     std::optional<std::vector<Element>> arrayElements(const AttributeValue& value) override;
     bool sizeValue(const AttributeValue& value, Size& size) override;
+    bool isStandIn(const Element& element) override;
     void retain(RawRef ref) override;
     void release(RawRef ref) override;
 

@@ -39,7 +39,15 @@ Request request(AXUIElementRef element, CFStringRef attribute, const char* funct
     if (!target->node) {
         return failed(kAXErrorInvalidUIElement);
     }
-    return {kAXErrorSuccess, *target->node, utf8(*name)};
+    std::string attributeName = utf8(*name);
+    auto& once = w.node(*target->node).onceFailures;
+    if (const auto pending = once.find(attributeName); pending != once.end() && !pending->second.empty()) {
+        const auto [error, waitSeconds] = pending->second.front();
+        pending->second.erase(pending->second.begin());
+        w.wait(waitSeconds);
+        return failed(error);
+    }
+    return {kAXErrorSuccess, *target->node, std::move(attributeName)};
 }
 
 CFTypeRef makeItem(const Item& item, pid_t pid);

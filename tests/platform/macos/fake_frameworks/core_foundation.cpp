@@ -291,6 +291,7 @@ void CFStringGetCharacters(CFStringRef theString, CFRange range, UniChar* buffer
         registry().nullUse("CFStringGetCharacters");
         return;
     }
+    world().unitsCopied += range.length;
     std::copy_n(string->units.begin() + range.location, range.length, buffer);
 }
 

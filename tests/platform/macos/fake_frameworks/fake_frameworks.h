@@ -11,6 +11,7 @@
 //   real API does over its messaging; an array holds the only reference to its items. A request
 //   to a hung application waits the messaging timeout on the test's clock and fails with
 //   kAXErrorCannotComplete; one to a process nobody scripted fails with kAXErrorInvalidUIElement.
+//   A single request can be made to fail, at once or after a wait (a busy application).
 // - CFNumber behaves as in Apple's open-source CoreFoundation: integers past the signed 64-bit
 //   range are stored as the private 128-bit type (17), CFNumberGetType reports that type as
 //   kCFNumberSInt64Type, and CFNumberGetValue into 64 bits truncates and reports success.
@@ -79,6 +80,9 @@ public:
     Node& value(const std::string& attribute, Value value);
     // Reads of the attribute fail with this code.
     Node& fail(const std::string& attribute, AXError error = kAXErrorNoValue);
+    // The next request for the attribute (read, settable check or set) waits this long on the
+    // test's clock and fails with this code; later ones answer as scripted. Queued when repeated.
+    Node& failOnce(const std::string& attribute, AXError error, double waitSeconds = 0.0);
     // Reads of the attribute succeed without a value.
     Node& noValue(const std::string& attribute);
     Node& settable(const std::string& attribute, bool settable, AXError error = kAXErrorSuccess);
@@ -179,11 +183,15 @@ public:
         std::map<std::string, std::pair<AXError, std::optional<Value>>, std::less<>> attributes;
         std::map<std::string, std::pair<AXError, bool>, std::less<>> settable;
         std::map<std::string, AXError, std::less<>> setResults;
+        std::map<std::string, std::vector<std::pair<AXError, double>>, std::less<>> onceFailures;
     };
     Scripted& node(NodeId id) { return nodes_.at(id); }
     [[nodiscard]] std::optional<NodeId> applicationNode(pid_t pid) const;
     [[nodiscard]] bool isHung(pid_t pid) const;
     void waitTimeout();
+    void wait(double seconds);
+    // UTF-16 units copied out of strings (CFStringGetCharacters).
+    long unitsCopied = 0;
     int keyboardEventsCreated = 0;
 
 private:

@@ -41,6 +41,12 @@ Node& Node::fail(const std::string& attribute, AXError error)
     return *this;
 }
 
+Node& Node::failOnce(const std::string& attribute, AXError error, double waitSeconds)
+{
+    world_->node(id_).onceFailures[attribute].emplace_back(error, waitSeconds);
+    return *this;
+}
+
 Node& Node::noValue(const std::string& attribute)
 {
     world_->node(id_).attributes[attribute] = {kAXErrorSuccess, std::nullopt};
@@ -73,7 +79,7 @@ World::~World() = default;
 
 Node World::element(pid_t pid, const std::string& label)
 {
-    nodes_.push_back(Scripted{label, pid, {}, {}, {}});
+    nodes_.push_back(Scripted{label, pid, {}, {}, {}, {}});
     return {*this, nodes_.size() - 1};
 }
 
@@ -98,8 +104,13 @@ bool World::isHung(pid_t pid) const
 void World::waitTimeout()
 {
     ++timeoutsWaited_;
+    wait(messagingTimeout);
+}
+
+void World::wait(double seconds)
+{
     if (clock != nullptr) {
-        *clock += messagingTimeout;
+        *clock += seconds;
     }
 }
 
