@@ -121,7 +121,8 @@ manual() {
     local row
     for row in "${table[@]}"; do
         command=${row%%|*} expected=${row#*|}
-        out=$(env -i "$binary" $command </dev/null 2>"$scratch/err")
+        read -ra argv <<<"$command"
+        out=$(env -i "$binary" "${argv[@]}" </dev/null 2>"$scratch/err")
         status=$?
         [[ -s $scratch/err ]] && fail "headless $command wrote to standard error"
         if [[ $expected == "the line" ]]; then
