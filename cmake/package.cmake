@@ -44,10 +44,12 @@ speak a text and report lone taps of the right Alt key.
 It works on X11 and Wayland desktops through AT-SPI, and answers truthfully,
 without a desktop session, that there is nothing to work with.")
 
-# What Debian asks of a package beyond the install rules: the manual page and the changelog
-# compressed, in the staging tree only, so `cmake --install` keeps the page as it is.
+# What Debian asks of a package beyond the install rules (the manual page and the changelog
+# compressed, no .comment section in the program), done in the staging tree only, so
+# `cmake --install` keeps the page as it is.
 set(CPACK_FOCUSPROBE_CHANGELOG ${PROJECT_BINARY_DIR}/packaging/changelog)
 configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/changelog.in ${CPACK_FOCUSPROBE_CHANGELOG} @ONLY)
+set(CPACK_FOCUSPROBE_STRIP ${CMAKE_STRIP})
 set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/debian/stage.cmake)
 
 include(CPack)

@@ -1,5 +1,15 @@
 # Run by CPack on its staging tree before it builds the Debian package: Debian wants manual pages
-# and the changelog compressed with gzip -9n (no name, no time stamp, so builds are reproducible).
+# and the changelog compressed with gzip -9n (no name, no time stamp, so builds are reproducible),
+# and programs without the sections that strip leaves (as dh_strip does).
+file(GLOB focusprobe_staged_programs "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/*/bin/*")
+foreach(program IN LISTS focusprobe_staged_programs)
+  execute_process(COMMAND "${CPACK_FOCUSPROBE_STRIP}" --remove-section=.comment --remove-section=.note "${program}"
+                  RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "stage.cmake: strip ${program} failed")
+  endif()
+endforeach()
+
 file(GLOB_RECURSE focusprobe_staged_pages "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/*/share/man/*.[1-9]")
 file(GLOB_RECURSE focusprobe_staged_copyright "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/*/share/doc/focusprobe/copyright")
 if(NOT focusprobe_staged_copyright)
