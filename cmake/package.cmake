@@ -12,6 +12,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "keyboard focus helper for text-inserting 
 set(CPACK_PACKAGE_HOMEPAGE_URL ${FOCUSPROBE_HOMEPAGE})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
+# Staging and output in the build tree, from whichever folder cpack runs.
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR})
 set(CPACK_OUTPUT_FILE_PREFIX ${PROJECT_BINARY_DIR}/package)
 
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
