@@ -10,15 +10,16 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT ${FOCUSPROBE_PACKAGE_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "keyboard focus helper for text-inserting applications")
 set(CPACK_PACKAGE_HOMEPAGE_URL ${FOCUSPROBE_HOMEPAGE})
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_STRIP_FILES ON)
 # Staging and output in the build tree, from whichever folder cpack runs.
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR})
 set(CPACK_OUTPUT_FILE_PREFIX ${PROJECT_BINARY_DIR}/package)
 
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_STRIP_FILES ON)
 else()
+  # On macOS stripping would break the program's signature.
   set(CPACK_GENERATOR TGZ)
 endif()
 
@@ -52,6 +53,8 @@ without a desktop session, that there is nothing to work with.")
 set(CPACK_FOCUSPROBE_CHANGELOG ${PROJECT_BINARY_DIR}/packaging/changelog)
 configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/changelog.in ${CPACK_FOCUSPROBE_CHANGELOG} @ONLY)
 set(CPACK_FOCUSPROBE_STRIP ${CMAKE_STRIP})
-set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/debian/stage.cmake)
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/debian/stage.cmake)
+endif()
 
 include(CPack)
