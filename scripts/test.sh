@@ -21,9 +21,10 @@ done
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-# The build's own needs; the Linux desktop backend's and its end-to-end checks' are listed beside.
+# The build's own needs; the Linux desktop backend's, the Debian package's and the end-to-end
+# checks' are listed beside.
 packages=(cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev python3)
-lists=(scripts/linux-build-packages.txt)
+lists=(scripts/linux-build-packages.txt scripts/linux-package-packages.txt)
 [ "$e2e" = 1 ] && lists+=(scripts/linux-desktop-packages.txt)
 for list in "${lists[@]}"; do
   [ -f "$list" ] || continue
