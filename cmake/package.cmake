@@ -29,10 +29,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${FOCUSPROBE_HOMEPAGE})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The speech client is opened with dlopen for announcements alone, so dpkg-shlibdeps cannot see
-# it; without it `announce` stays silent and every other command works.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libspeechd2")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "at-spi2-core, speech-dispatcher")
+# `announce` speaks to the speech server over its socket, and everything else needs the
+# accessibility bus; neither is a library dpkg-shlibdeps could see.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "at-spi2-core")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "speech-dispatcher")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The synopsis is CPACK_PACKAGE_DESCRIPTION_SUMMARY; this is the extended description.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "An application that types text into other applications on the user's behalf
