@@ -433,6 +433,125 @@ if hostile mix "all of it at once"; then
     stop_app "$HOSTILE_PID"
 fi
 
+if hostile negative "negative sizes beside a real composer"; then
+    run $BOUND "$BIN" rescue
+    judge "rescue picks the real composer over negative sizes" json \
+        "$HOSTILE_JSON"'"editable":true,"stage":"role","valueLen":13,"rescued":true,"candidates":3,"visited":[0-9]+,"timedOut":false\}$' 0
+    grep -q '^grab /composer$' "$WORK/hostile-negative.log" && note_pass "the focus request went to the real composer" \
+        || note_failure "the focus request went to the real composer" "$(grep '^grab' "$WORK/hostile-negative.log" | tail -n 1)"
+    stop_app "$HOSTILE_PID"
+fi
+
+# --- Signals while paste holds keys -----------------------------------------------------------------
+
+if section signals "paste ended by a signal while it holds keys"; then
+    for moment in first-key 0 4 12 20 35; do
+        for sig in SIGTERM SIGINT SIGHUP SIGQUIT; do
+            # Each signal at every moment would take long; every signal at the first key, and
+            # SIGTERM (what a host's timeout sends) at the others.
+            [[ $moment != first-key && $sig != SIGTERM ]] && continue
+            run $BOUND "$PYTHON" "$ROOT/tests/e2e/paste_signals.py" "$BIN" "$sig" "$moment"
+            judge "paste ended by $sig at $moment leaves no key down" python \
+                'out.startswith(b"released\n") and b"stderr" not in out' 0
+            # A key left down would spoil every later check: let it go.
+            grep -q '^held' "$WORK/out" && xdotool keyup Control_L Control_R v Super_L >/dev/null 2>&1
+        done
+    done
+fi
+
+# --- Addresses from peers ---------------------------------------------------------------------------
+
+if section address "an accessibility bus address that is not a local socket"; then
+    saved=$(xprop -root AT_SPI_BUS 2>/dev/null | sed -n 's/^AT_SPI_BUS(STRING) = "\(.*\)"$/\1/p')
+    # A listener that notes any connection, for the addresses that would reach the network.
+    "$PYTHON" -c 'import socket, sys
+s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(8)
+print(s.getsockname()[1], flush=True)
+while True:
+    c, _ = s.accept(); open(sys.argv[1], "a").write("connected\n"); c.close()' "$WORK/tcp-marker" >"$WORK/tcp-port" &
+    LISTENER=$!
+    PIDS+=("$LISTENER")
+    wait_for 5 test -s "$WORK/tcp-port"
+    port=$(head -n 1 "$WORK/tcp-port")
+    printf '0123456789abcdef' >"$WORK/nonce"
+    declare -A ADDRESSES=(
+        [unixexec]="unixexec:path=/bin/sh,argv0=sh,argv1=-c,argv2=touch%20$WORK/exec-marker"
+        [tcp]="tcp:host=127.0.0.1,port=$port"
+        [nonce-tcp]="nonce-tcp:host=127.0.0.1,port=$port,noncefile=$WORK/nonce"
+    )
+    for kind in unixexec tcp nonce-tcp; do
+        rm -f "$WORK/exec-marker" "$WORK/tcp-marker"
+        xprop -root -f AT_SPI_BUS 8s -set AT_SPI_BUS "${ADDRESSES[$kind]}"
+        run $BOUND "$BIN" info
+        judge "info with a $kind address on the root window" json \
+            '^\{"bundleId":"[^"]*","appName":"[^"]*","editable":(true|false),"stage":"[a-z_]+","valueLen":(null|[0-9]+)\}$' 0
+        if [[ -e $WORK/exec-marker || -e $WORK/tcp-marker ]]; then
+            note_failure "a $kind address is never connected to" "$(cat "$WORK/tcp-marker" 2>/dev/null)$(ls "$WORK/exec-marker" 2>/dev/null)"
+        else
+            note_pass "a $kind address is never connected to"
+        fi
+    done
+    if [[ -n $saved ]]; then
+        xprop -root -f AT_SPI_BUS 8s -set AT_SPI_BUS "$saved"
+    else
+        xprop -root -remove AT_SPI_BUS
+    fi
+    kill "$LISTENER" 2>/dev/null
+fi
+
+# --- A speech server that does not answer -----------------------------------------------------------
+
+if section speech "announce with a speech server that does not answer"; then
+    busctl --user set-property org.a11y.Bus /org/a11y/bus org.a11y.Status ScreenReaderEnabled b true
+    "$PYTHON" -c 'import socket, sys, time
+s = socket.socket(socket.AF_UNIX); s.bind(sys.argv[1]); s.listen(8)
+held = []
+while True:
+    held.append(s.accept()[0])' "$WORK/mute.sock" &
+    MUTE=$!
+    PIDS+=("$MUTE")
+    wait_for 5 test -S "$WORK/mute.sock"
+    run $BOUND env SPEECHD_ADDRESS="unix_socket:$WORK/mute.sock" "$BIN" announce "nobody answers"
+    judge "announce to a speech server that accepts and never answers" exact "" 0
+    kill "$MUTE" 2>/dev/null
+    if command -v speech-dispatcher >/dev/null 2>&1; then
+        mkdir -p "$WORK/speechd-stopped/conf" "$WORK/speechd-stopped/log"
+        cp -r /etc/speech-dispatcher/. "$WORK/speechd-stopped/conf/"
+        speech-dispatcher --run-single --timeout 0 --config-dir "$WORK/speechd-stopped/conf" \
+            --log-dir "$WORK/speechd-stopped/log" --communication-method unix_socket \
+            --socket-path "$WORK/stopped.sock" >"$WORK/speechd-stopped.out" 2>&1 &
+        SPEECHD=$!
+        PIDS+=("$SPEECHD")
+        if wait_for 10 test -S "$WORK/stopped.sock"; then
+            stop_process "$SPEECHD"
+            run $BOUND env SPEECHD_ADDRESS="unix_socket:$WORK/stopped.sock" "$BIN" announce "nobody speaks"
+            judge "announce to a stopped speech server" exact "" 0
+            resume_process "$SPEECHD"
+        else
+            note_failure "announce to a stopped speech server" "speech-dispatcher did not start"
+        fi
+        kill "$SPEECHD" 2>/dev/null
+    fi
+    busctl --user set-property org.a11y.Bus /org/a11y/bus org.a11y.Status ScreenReaderEnabled b false
+fi
+
+# --- A host that has gone ---------------------------------------------------------------------------
+
+if section pipe "standard output a pipe whose reader has gone"; then
+    for command in info frontmost default rescue; do
+        args=("$command")
+        [[ $command == default ]] && args=()
+        # The reader end is closed before the program starts; the program's own status is printed.
+        run $BOUND "$PYTHON" -c 'import os, signal, subprocess, sys
+signal.signal(signal.SIGPIPE, signal.SIG_DFL)
+r, w = os.pipe(); os.close(r)
+p = subprocess.run(sys.argv[1:], stdout=w, stderr=subprocess.PIPE, restore_signals=True)
+print(p.returncode); sys.stdout.flush()
+sys.exit(1 if p.stderr else 0)' "$BIN" "${args[@]}"
+        judge "$command with no reader on standard output ends with status 0" exact "0" 0
+    done
+fi
+
 # --- modtap -------------------------------------------------------------------------------------------
 
 if section stdin "modtap without standard input"; then

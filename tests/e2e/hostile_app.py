@@ -17,6 +17,7 @@ the registry's desktop root, where it serves a tree chosen by --scenario:
   linebreak  a well-behaved tree under a name with a carriage return and a line feed
   dies       the process ends in the middle of a composer walk, on the first children read
   mix        most of the above in one tree
+  negative   two entries claim negative sizes (-2^31 x -2^31, -1 x -2^31) beside a 400 x 30 composer
 
 Calls are answered one at a time, in arrival order, by one worker thread, as a single-threaded
 toolkit would. Prints "ready <window id>" once it is listed, and one line per focus request
@@ -184,6 +185,13 @@ class HostileTree:
     def build_linebreak(self):
         self.window([self.button(), self.composer()], name="focusprobe\r\nhostile")
         self.focus = "/composer"
+
+    def build_negative(self):
+        entries = [self.add("/negative/%d" % i, Node("text", {EDITABLE, FOCUSABLE}, "negative", parent=self.ref("/frame"),
+                                                     text="negative", extents=(10, 10) + size))
+                   for i, size in enumerate([(-2 ** 31, -2 ** 31), (-1, -2 ** 31)])]
+        self.window([self.button()] + entries + [self.composer((400, 30))])
+        self.focus = "/button"
 
     def build_mix(self):
         broken = self.add("/broken", Node("panel", errors=True))
@@ -416,7 +424,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--scenario", required=True,
                         choices=["cycle", "chain", "huge", "desktop", "foreign", "slow", "errors", "flood", "linebreak",
-                                 "dies", "mix"])
+                                 "dies", "mix", "negative"])
     parser.add_argument("--foreign-pid", type=int, default=0, help="the application a foreign reference names")
     options = parser.parse_args()
 
