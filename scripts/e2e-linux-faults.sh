@@ -561,6 +561,39 @@ if section stdin "modtap without standard input"; then
     judge "modtap with standard input closed ends" exact "ready" 0
 fi
 
+if section burst "a burst of 2 x 5,000 taps on a loaded machine"; then
+    mkfifo "$WORK/burst.in"
+    "$BIN" modtap <"$WORK/burst.in" >"$WORK/burst.out" 2>"$WORK/burst.err" &
+    BURST=$!
+    PIDS+=("$BURST")
+    exec 9>"$WORK/burst.in"
+    if wait_for 5 grep -q ready "$WORK/burst.out"; then
+        # Busy loops on every core, so the server and the monitor are both starved at times.
+        LOAD=()
+        for _ in $(seq $(($(nproc) * 2))); do
+            sh -c 'while :; do :; done' &
+            LOAD+=($!)
+        done
+        PIDS+=("${LOAD[@]}")
+        keys=$(printf '108 %.0s' $(seq 5000))
+        started=$SECONDS
+        # shellcheck disable=SC2086 # one argument per key
+        xdotool key --delay 0 $keys && xdotool key --delay 0 $keys
+        wait_for 30 test "$(grep -c '^tap$' "$WORK/burst.out")" -ge 10000
+        kill "${LOAD[@]}" 2>/dev/null
+        taps=$(grep -c '^tap$' "$WORK/burst.out")
+        if [[ $taps == 10000 && ! -s $WORK/burst.err ]]; then
+            note_pass "every tap of a loaded 2 x 5,000 burst is reported ($((SECONDS - started)) s)"
+        else
+            note_failure "every tap of a loaded 2 x 5,000 burst is reported" "$taps taps, stderr: $(shown "$WORK/burst.err")"
+        fi
+    else
+        note_failure "every tap of a loaded 2 x 5,000 burst is reported" "no ready line: $(shown "$WORK/burst.out")"
+    fi
+    exec 9>&-
+    wait "$BURST" 2>/dev/null
+fi
+
 # The X server faults get a bare server of their own, so the desktop above is left alone.
 start_bare_server() {
     BARE=$(free_display_number 1) || return 1

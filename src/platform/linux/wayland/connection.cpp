@@ -11,7 +11,6 @@
 #include <cstring>
 
 #include <poll.h>
-#include <sys/mman.h>
 #include <unistd.h>
 #include <wayland-client.h>
 
@@ -141,13 +140,24 @@ void WaylandConnection::onKeymap(
 {
     auto* self = static_cast<WaylandConnection*>(data);
     self->keymapArrived_ = true;
-    if (format == keymapFormatXkbV1 && size > 0 && size <= keymapMaxBytes) {
-        // Since version 7 the compositor may hand out one read-only mapping to every client.
-        void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-        if (mapped != MAP_FAILED) {
-            const auto* text = static_cast<const char*>(mapped);
-            self->keymap_ = std::string(text, ::strnlen(text, size));
-            ::munmap(mapped, size);
+    if (format == keymapFormatXkbV1 && size > 0 && size <= keymapMaxBytes && fd >= 0) {
+        // Read, not mapped: a file shorter than the size claimed (or cut short later by the
+        // compositor, which shares it) would make a mapping's pages past its end a SIGBUS.
+        std::string text(size, '\0');
+        std::size_t got = 0;
+        while (got < text.size()) {
+            const ssize_t n = ::pread(fd, text.data() + got, text.size() - got, static_cast<off_t>(got));
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                break;
+            }
+            got += static_cast<std::size_t>(n);
+        }
+        if (got > 0) {
+            text.resize(::strnlen(text.data(), got));
+            self->keymap_ = std::move(text);
         }
     }
     if (fd >= 0) {

@@ -57,14 +57,16 @@ struct Desktop {
     bool seatKeyboard = true;
     std::string keymap = "xkb_keymap { test };";
     std::uint32_t claimedKeymapSize = 0; // 0: the text's own size
+    bool keymapTerminated = true; // the file ends in a NUL byte
     bool virtualKeyboard = false;
     std::vector<Toplevel> toplevels;
 };
 
-int memfdWith(const std::string& text)
+int memfdWith(const std::string& text, bool terminated)
 {
     const int fd = memfd_create("test-keymap", MFD_CLOEXEC);
-    EXPECT_EQ(write(fd, text.c_str(), text.size() + 1), static_cast<ssize_t>(text.size() + 1));
+    const std::size_t length = text.size() + (terminated ? 1 : 0);
+    EXPECT_EQ(write(fd, text.c_str(), length), static_cast<ssize_t>(length));
     return fd;
 }
 
@@ -136,7 +138,7 @@ private:
                     self.note("get_keyboard");
                     wl_resource* keyboard
                         = wl_resource_create(c, &wl_keyboard_interface, wl_resource_get_version(seat), keyboardId);
-                    const int fd = memfdWith(self.setup_.keymap);
+                    const int fd = memfdWith(self.setup_.keymap, self.setup_.keymapTerminated);
                     const auto size = self.setup_.claimedKeymapSize != 0
                         ? self.setup_.claimedKeymapSize
                         : static_cast<std::uint32_t>(self.setup_.keymap.size() + 1);
@@ -259,6 +261,18 @@ TEST(WaylandConnection, NoKeymapWithoutAKeyboardOrFromAnOversizedOne)
     const auto oversized = WaylandConnection::open(huge.path(), soon());
     ASSERT_NE(oversized, nullptr);
     EXPECT_EQ(oversized->keymap(soon()), std::nullopt);
+
+    // A size past the file's end, within the cap, with the text filling the file's one page to
+    // its last byte: what the file holds is read, and nothing past its end is touched (a mapped
+    // page there would end the process by SIGBUS).
+    Desktop shortFile;
+    shortFile.keymap = std::string(4096, 'k');
+    shortFile.keymapTerminated = false;
+    shortFile.claimedKeymapSize = 1U << 20U;
+    FakeCompositor liar(shortFile);
+    const auto lied = WaylandConnection::open(liar.path(), soon());
+    ASSERT_NE(lied, nullptr);
+    EXPECT_EQ(lied->keymap(soon()), std::string(4096, 'k'));
 }
 
 TEST(WaylandConnection, VirtualKeyboardRequests)
