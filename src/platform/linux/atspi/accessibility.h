@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/accessibility.h"
+#include "platform/linux/atspi/focus.h"
 #include "platform/linux/atspi/protocol.h"
 #include "platform/linux/atspi/tree.h"
 #include "platform/linux/dbus/desktop_buses.h"
@@ -59,6 +60,13 @@ private:
     AXError readApplicationAttribute(const NodeKey& app, std::string_view attribute, AttributeValue& value);
     AXError readElementAttribute(const NodeKey& node, std::string_view attribute, AttributeValue& value);
     AXError focusedElement(const NodeKey& app, AttributeValue& value);
+    std::optional<NodeKey> activeFrame(const NodeKey& app);
+    // The focused elements the application's own search names; nothing where it has none.
+    std::optional<std::vector<NodeKey>> searchFocused(const NodeKey& app);
+    // The elements of the active window that claim the focus, found breadth-first within the
+    // command's deadline and a node cap, with their ancestors.
+    std::vector<FocusClaim> walkForFocus(const NodeKey& app);
+    void readClaimRoles(std::vector<FocusClaim>& claims);
     AXError activeWindow(const NodeKey& app, AttributeValue& value);
     AXError editableAncestor(const NodeKey& node, AttributeValue& value);
     void startWalk();
