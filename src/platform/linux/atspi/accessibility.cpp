@@ -262,19 +262,14 @@ AXError AtspiAccessibility::readElementAttribute(const NodeKey& node, std::strin
         return axErrorSuccess;
     }
     if (attribute == "AXNumberOfCharacters") {
-        auto call = bus()->newCall(node.bus, node.path, propertiesInterface, "Get");
-        if (!call || sd_bus_message_append(call.get(), "ss", textInterface, "CharacterCount") < 0) {
-            return axCannotComplete;
-        }
-        const auto reply = bus()->call(call);
-        std::int32_t count = 0;
-        if (!reply || sd_bus_message_enter_container(reply.get(), 'v', "i") < 0
-            || sd_bus_message_read(reply.get(), "i", &count) <= 0) {
+        std::size_t objectsLeft = embeddedObjectCap;
+        const auto count = visibleCharacters(node, 0, objectsLeft);
+        if (!count) {
             return axAttributeUnsupported;
         }
         Object* object = newObject();
         object->kind = Object::Kind::integer;
-        object->number = count;
+        object->number = *count;
         value = AttributeValue::adopt(*this, object);
         return axErrorSuccess;
     }

@@ -67,6 +67,11 @@ private:
     // command's deadline and a node cap, with their ancestors.
     std::vector<FocusClaim> walkForFocus(const NodeKey& app);
     void readClaimRoles(std::vector<FocusClaim>& claims);
+    std::optional<std::int32_t> characterCount(const NodeKey& node);
+    std::optional<std::string> textOf(const NodeKey& node, std::int32_t end);
+    // The characters the user sees in the element, its embedded objects' text included, within
+    // a depth and a count of objects opened.
+    std::optional<std::int64_t> visibleCharacters(const NodeKey& node, std::size_t depth, std::size_t& objectsLeft);
     AXError activeWindow(const NodeKey& app, AttributeValue& value);
     AXError editableAncestor(const NodeKey& node, AttributeValue& value);
     void startWalk();

@@ -122,4 +122,19 @@ std::vector<NodeKey> ancestorsOf(
     return ancestors;
 }
 
+TextCounts countText(std::string_view utf8)
+{
+    TextCounts counts;
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        // Every byte but a continuation byte starts a character.
+        if ((static_cast<unsigned char>(utf8[i]) & 0xC0U) != 0x80U) {
+            ++counts.characters;
+        }
+        if (utf8.compare(i, objectReplacement.size(), objectReplacement) == 0) {
+            ++counts.objects;
+        }
+    }
+    return counts;
+}
+
 } // namespace focusprobe::platform::desktop

@@ -62,4 +62,22 @@ std::vector<FocusClaim> focusClaimsUnder(
 std::vector<NodeKey> ancestorsOf(
     const NodeKey& start, const std::function<std::optional<NodeKey>(const NodeKey&)>& parentOf, std::size_t bound);
 
+// U+FFFC, the character that stands in an element's text for an embedded child object.
+inline constexpr std::string_view objectReplacement = "\xEF\xBF\xBC";
+
+// How many characters (code points) the UTF-8 text holds, and how many of them stand for objects.
+struct TextCounts {
+    std::int64_t characters = 0;
+    std::int64_t objects = 0;
+};
+TextCounts countText(std::string_view utf8);
+
+// An element's text is read whole up to this many characters to find its embedded objects; a
+// longer text is counted as it claims.
+inline constexpr std::int32_t embeddedTextLimit = 65536;
+// How many embedded objects, at every depth together, are opened to count their text, and how
+// deep objects inside objects are followed.
+inline constexpr std::size_t embeddedObjectCap = 512;
+inline constexpr std::size_t embeddedDepthCap = 16;
+
 } // namespace focusprobe::platform::desktop

@@ -243,5 +243,20 @@ TEST(AncestorsOf, ClimbsWithinTheApplicationBoundedAndWithoutCycles)
     EXPECT_EQ(ancestorsOf(node("p"), parentOf, 64), (std::vector<NodeKey>{node("panel"), node("frame")}));
 }
 
+TEST(CountText, CountsCharactersAndEmbeddedObjects)
+{
+    const std::string ob(objectReplacement);
+    EXPECT_EQ(countText("").characters, 0);
+    EXPECT_EQ(countText("hello").characters, 5);
+    EXPECT_EQ(countText("h\xC3\xA9llo \xE2\x82\xAC \xF0\x9F\x98\x80").characters, 9);
+    const auto two = countText(ob + "\n" + ob);
+    EXPECT_EQ(two.characters, 3);
+    EXPECT_EQ(two.objects, 2);
+    EXPECT_EQ(countText("a" + ob + "b").objects, 1);
+    // A cut-off sequence counts as the characters it begins, and is no object.
+    EXPECT_EQ(countText("\xEF\xBF").objects, 0);
+    EXPECT_EQ(countText("\xEF\xBF").characters, 1);
+}
+
 } // namespace
 } // namespace focusprobe::platform::desktop
