@@ -7,6 +7,7 @@ namespace focusprobe::platform::desktop {
 namespace {
 
 constexpr std::uint32_t rolePageTab = 37;
+constexpr std::uint32_t roleStatusBar = 54;
 
 int standing(const FocusClaim& claim)
 {
@@ -72,7 +73,8 @@ std::vector<FocusClaim> focusClaimsUnder(const NodeKey& window, const FocusWalkR
     for (std::size_t head = 0; head < order.size() && head < cap && !reads.outOfTime(); ++head) {
         const NodeKey key = order[head].key;
         const auto nodeStates = reads.states(key);
-        if (nodeStates && head != 0 && hasState(*nodeStates, state::focused)) {
+        const bool claimed = nodeStates && head != 0 && hasState(*nodeStates, state::focused);
+        if (claimed) {
             FocusClaim claim{key, hasState(*nodeStates, state::editable), std::nullopt, {}, false};
             for (std::size_t up = order[head].parent; up != none; up = order[up].parent) {
                 claim.ancestors.push_back(order[up].key);
@@ -87,8 +89,19 @@ std::vector<FocusClaim> focusClaimsUnder(const NodeKey& window, const FocusWalkR
         if (nodeStates && !hasState(*nodeStates, state::showing) && !hasState(*nodeStates, state::visible)) {
             continue;
         }
-        const auto kids = order.size() < cap ? reads.children(key) : std::nullopt;
-        if (!kids) {
+        const auto kids = order.size() < cap || claimed ? reads.children(key) : std::nullopt;
+        if (claimed && kids && kids->empty()) {
+            // Toolkits mark the current tab and status-bar buttons focused beside the real focus,
+            // and ancestors of it; any other leaf is the focus.
+            FocusClaim& leaf = claims.back();
+            leaf.role = reads.role(key);
+            leaf.inStatusBar = std::any_of(leaf.ancestors.begin(), leaf.ancestors.end(),
+                [&reads](const NodeKey& ancestor) { return reads.role(ancestor) == roleStatusBar; });
+            if (leaf.role && leaf.role != rolePageTab && !leaf.inStatusBar) {
+                break;
+            }
+        }
+        if (!kids || order.size() >= cap) {
             continue;
         }
         for (const auto& kid : *kids) {

@@ -49,11 +49,14 @@ struct FocusWalkReads {
     std::function<std::optional<std::vector<NodeKey>>(const NodeKey&)> children;
     std::function<bool()> outOfTime;
     std::function<void(std::size_t)> limitChildren;
+    std::function<std::optional<std::uint32_t>(const NodeKey&)> role;
 };
 
 // The elements under `window` (itself excluded) whose states claim the focus, breadth-first, each
 // with its ancestors up to the window. It examines at most `cap` nodes, each once, looks inside
-// no hidden node, and stops when its time is out or at the first editable claim.
+// no hidden node, and stops when its time is out, at the first editable claim, or at the first
+// claim that nothing found later could outrank: a leaf (a button, a check box) that is neither a
+// tab nor in a status bar.
 std::vector<FocusClaim> focusClaimsUnder(
     const NodeKey& window, const FocusWalkReads& reads, std::size_t cap = focusWalkNodeCap);
 

@@ -67,6 +67,7 @@ std::vector<FocusClaim> AtspiAccessibility::walkForFocus(const NodeKey& app)
         [this](const NodeKey& key) { return tree_.children(key); },
         [this] { return tree_.outOfTime(); },
         [this](std::size_t more) { tree_.limitChildren(std::max<std::size_t>(more, 1)); },
+        [this](const NodeKey& key) { return tree_.role(key); },
     };
     return focusClaimsUnder(*frame, reads);
 }

@@ -24,11 +24,15 @@ constexpr StateSet bit(int n)
 constexpr StateSet shown = bit(state::showing) | bit(state::visible);
 constexpr StateSet focused = shown | bit(state::focused);
 constexpr StateSet focusedEditable = focused | bit(state::editable);
+constexpr std::uint32_t pageTab = 37;
+constexpr std::uint32_t pushButton = 43;
+constexpr std::uint32_t checkBox = 7;
 
 // An application's tree as its answers tell it, with what the walk asked of it.
 struct FakeTree {
     std::map<NodeKey, StateSet> states;
     std::map<NodeKey, std::vector<NodeKey>> children;
+    std::map<NodeKey, std::uint32_t> roles;
     // Reads answered before the time runs out; none once it has.
     std::size_t readsBeforeDeadline = 1'000'000;
     std::size_t reads = 0;
@@ -57,6 +61,11 @@ struct FakeTree {
             },
             [this] { return reads >= readsBeforeDeadline; },
             [this](std::size_t more) { limits.push_back(more); },
+            [this](const NodeKey& key) -> std::optional<std::uint32_t> {
+                ++reads;
+                const auto found = roles.find(key);
+                return found == roles.end() ? std::nullopt : std::optional<std::uint32_t>(found->second);
+            },
         };
     }
 
@@ -90,6 +99,7 @@ FakeTree featherPadLike()
     tree.add("tabs", "page", shown);
     tree.add("page", "text", focusedEditable);
     tree.add("text", "text/viewport", focused);
+    tree.roles = {{node("statusbar"), 54}, {node("statusbar/button"), 43}, {node("tab"), 37}, {node("text"), 61}};
     return tree;
 }
 
@@ -108,6 +118,40 @@ TEST(FocusWalk, FindsTheClaimsBreadthFirstWithTheirAncestorsAndStopsAtAnEditable
     for (const auto& key : tree.requested) {
         EXPECT_EQ(tree.requested.count(key), 1U) << key.path;
     }
+}
+
+TEST(FocusWalk, StopsAtALeafClaimThatIsNeitherATabNorInTheStatusBar)
+{
+    // A button has the focus; the tab and a status-bar button claim it too and do not end the walk.
+    FakeTree tree = featherPadLike();
+    tree.states[node("text")] = shown;
+    tree.states[node("text/viewport")] = shown;
+    tree.add("page", "send", focused);
+    tree.roles[node("send")] = pushButton;
+    tree.add("page", "later", shown);
+    tree.add("later", "later/child", focused);
+    const auto claims = tree.walk();
+    EXPECT_EQ(paths(claims), (std::vector<std::string>{"/statusbar/button", "/tab", "/send"}));
+    EXPECT_EQ(announcedClaim(claims), 2U);
+    EXPECT_EQ(tree.requested.count(node("later/child")), 0U);
+    // A group that claims the focus as the ancestor of a check box does not end it either.
+    FakeTree nested;
+    nested.add("frame", "group", focused);
+    nested.add("group", "check", focused);
+    nested.roles = {{node("group"), 39}, {node("check"), checkBox}};
+    nested.add("frame", "other", shown);
+    nested.add("other", "deeper", shown);
+    const auto inner = nested.walk();
+    EXPECT_EQ(paths(inner), (std::vector<std::string>{"/group", "/check"}));
+    EXPECT_EQ(announcedClaim(inner), 1U);
+    EXPECT_EQ(nested.requested.count(node("deeper")), 1U);
+    // A leaf whose role cannot be read is no reason to stop.
+    FakeTree mute;
+    mute.add("frame", "a", focused);
+    mute.add("frame", "b", shown);
+    mute.add("b", "c", focused);
+    mute.roles[node("c")] = pushButton;
+    EXPECT_EQ(paths(mute.walk()), (std::vector<std::string>{"/a", "/c"}));
 }
 
 TEST(FocusWalk, SkipsTheWindowItselfAndHiddenSubtreesAndFailedReads)
@@ -173,10 +217,6 @@ FocusClaim claim(const std::string& path, bool editable, std::vector<std::string
     }
     return c;
 }
-
-constexpr std::uint32_t pageTab = 37;
-constexpr std::uint32_t pushButton = 43;
-constexpr std::uint32_t checkBox = 7;
 
 struct ChoiceCase {
     const char* name;
