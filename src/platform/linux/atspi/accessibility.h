@@ -61,8 +61,9 @@ private:
     AXError readElementAttribute(const NodeKey& node, std::string_view attribute, AttributeValue& value);
     AXError focusedElement(const NodeKey& app, AttributeValue& value);
     std::optional<NodeKey> activeFrame(const NodeKey& app);
-    // The focused elements the application's own search names; nothing where it has none.
-    std::optional<std::vector<NodeKey>> searchFocused(const NodeKey& app);
+    // The focused elements under a node (at most `count`) as the application's own search names
+    // them; nothing where it has none.
+    std::optional<std::vector<NodeKey>> searchFocused(const NodeKey& under, std::uint32_t count);
     // The elements of the active window that claim the focus, found breadth-first within the
     // command's deadline and a node cap, with their ancestors.
     std::vector<FocusClaim> walkForFocus(const NodeKey& app);

@@ -36,21 +36,22 @@ std::optional<NodeKey> AtspiAccessibility::activeFrame(const NodeKey& app)
     return std::nullopt;
 }
 
-std::optional<std::vector<NodeKey>> AtspiAccessibility::searchFocused(const NodeKey& app)
+std::optional<std::vector<NodeKey>> AtspiAccessibility::searchFocused(const NodeKey& under, std::uint32_t count)
 {
-    auto call = bus()->newCall(app.bus, app.path, collectionInterface, "GetMatches");
+    auto call = bus()->newCall(under.bus, under.path, collectionInterface, "GetMatches");
     if (!call || !appendStateRule(call.get(), state::focused)
-        || sd_bus_message_append(call.get(), "uib", sortCanonical, searchedClaims, 1) < 0) {
+        || sd_bus_message_append(call.get(), "uib", sortCanonical, count, 1) < 0) {
         return std::nullopt;
     }
     const auto reply = bus()->call(call);
-    auto found = readReferenceArray(reply.get(), searchedClaims);
+    auto found = readReferenceArray(reply.get(), count);
     if (!found) {
         return std::nullopt;
     }
     // The application answers for itself only: an element it names elsewhere is none of its own.
-    std::erase_if(
-        *found, [&app](const NodeKey& key) { return isNull(key) || key.bus != app.bus || key.path == rootPath; });
+    std::erase_if(*found, [&under](const NodeKey& key) {
+        return isNull(key) || key.bus != under.bus || key.path == rootPath || key == under;
+    });
     return found;
 }
 
@@ -103,15 +104,25 @@ AXError AtspiAccessibility::focusedElement(const NodeKey& app, AttributeValue& v
     tree_.forget();
     // The application finds its focused elements itself, in one call, where it can.
     std::vector<FocusClaim> claims;
-    if (const auto found = searchFocused(app)) {
+    if (const auto found = searchFocused(app, 1)) {
+        // Asking for the first match only: for more, GTK 3 searches its whole tree.
         tree_.startFocusWalk();
-        for (const auto& key : *found) {
-            tree_.requestStates(key);
-        }
-        for (const auto& key : *found) {
-            const auto claimStates = tree_.states(key);
+        if (!found->empty()) {
+            const NodeKey first = found->front();
+            const auto firstStates = tree_.states(first);
             claims.push_back(
-                FocusClaim{key, claimStates && hasState(*claimStates, state::editable), std::nullopt, {}, false});
+                FocusClaim{first, firstStates && hasState(*firstStates, state::editable), std::nullopt, {}, false});
+            // An element that is not editable may hold one that claims the focus too (LibreOffice's
+            // document panel holds the paragraph): the search again, inside it.
+            const auto inner = claims.front().editable ? std::nullopt : searchFocused(first, searchedClaims);
+            for (const auto& key : inner.value_or(std::vector<NodeKey>{})) {
+                tree_.requestStates(key);
+            }
+            for (const auto& key : inner.value_or(std::vector<NodeKey>{})) {
+                const auto claimStates = tree_.states(key);
+                claims.push_back(
+                    FocusClaim{key, claimStates && hasState(*claimStates, state::editable), std::nullopt, {}, false});
+            }
         }
     } else {
         claims = walkForFocus(app);
