@@ -97,7 +97,16 @@ std::vector<FocusClaim> focusClaimsUnder(const NodeKey& window, const FocusWalkR
             leaf.role = reads.role(key);
             leaf.inStatusBar = std::any_of(leaf.ancestors.begin(), leaf.ancestors.end(),
                 [&reads](const NodeKey& ancestor) { return reads.role(ancestor) == roleStatusBar; });
-            if (leaf.role && leaf.role != rolePageTab && !leaf.inStatusBar) {
+            // KDE's status-bar buttons pass their focus on to the text view, so they all claim it,
+            // side by side, outside any status bar: a leaf that shares its claim with a sibling
+            // may be such a one, and the walk goes on.
+            const auto siblings = reads.children(order[order[head].parent].key);
+            const bool sharedClaim
+                = !siblings || std::any_of(siblings->begin(), siblings->end(), [&](const NodeKey& sibling) {
+                      const auto siblingStates = sibling == key ? std::nullopt : reads.states(sibling);
+                      return siblingStates && hasState(*siblingStates, state::focused);
+                  });
+            if (leaf.role && leaf.role != rolePageTab && !leaf.inStatusBar && !sharedClaim) {
                 break;
             }
         }

@@ -56,7 +56,7 @@ struct FocusWalkReads {
 // with its ancestors up to the window. It examines at most `cap` nodes, each once, looks inside
 // no hidden node, and stops when its time is out, at the first editable claim, or at the first
 // claim that nothing found later could outrank: a leaf (a button, a check box) that is neither a
-// tab nor in a status bar.
+// tab nor in a status bar, and the only one of its siblings to claim the focus.
 std::vector<FocusClaim> focusClaimsUnder(
     const NodeKey& window, const FocusWalkReads& reads, std::size_t cap = focusWalkNodeCap);
 

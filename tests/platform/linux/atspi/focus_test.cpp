@@ -145,6 +145,19 @@ TEST(FocusWalk, StopsAtALeafClaimThatIsNeitherATabNorInTheStatusBar)
     EXPECT_EQ(paths(inner), (std::vector<std::string>{"/group", "/check"}));
     EXPECT_EQ(announcedClaim(inner), 1U);
     EXPECT_EQ(nested.requested.count(node("deeper")), 1U);
+    // KWrite: buttons side by side that pass their focus on to the text view, in no status bar,
+    // all claim it; the walk goes on to the text view.
+    FakeTree kwrite;
+    kwrite.add("frame", "bar", shown);
+    for (const char* button : {"bar/position", "bar/mode", "bar/encoding"}) {
+        kwrite.add("bar", button, focused);
+        kwrite.roles[node(button)] = pushButton;
+    }
+    kwrite.add("frame", "area", shown);
+    kwrite.add("area", "view", focusedEditable);
+    const auto viewClaims = kwrite.walk();
+    ASSERT_EQ(viewClaims.size(), 4U);
+    EXPECT_EQ(viewClaims[*announcedClaim(viewClaims)].key, node("view"));
     // A leaf whose role cannot be read is no reason to stop.
     FakeTree mute;
     mute.add("frame", "a", focused);
