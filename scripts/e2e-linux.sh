@@ -185,7 +185,7 @@ check "info on a web input" "$CHROMIUM_JSON"'"editable":true,"stage":"role","val
 chromium_focus textarea
 check "info on a web textarea" "$CHROMIUM_JSON"'"editable":true,"stage":"role","valueLen":9}' "$("$BIN" info)"
 chromium_focus editable
-check "info on a contenteditable region" "$CHROMIUM_JSON"'"editable":true,"stage":"editable_ancestor","valueLen":1}' "$("$BIN" info)"
+check "info on a contenteditable region" "$CHROMIUM_JSON"'"editable":true,"stage":"editable_ancestor","valueLen":9}' "$("$BIN" info)"
 check "query on a contenteditable region" "true" "$("$BIN")"
 chromium_focus button
 check "info on a web button" "$CHROMIUM_JSON"'"editable":false,"stage":"not_editable","valueLen":4}' "$("$BIN" info)"

@@ -50,6 +50,8 @@ add_library(focusprobe_backend STATIC
   ${focusprobe_linux_dir}/atspi/applications.cpp
   ${focusprobe_linux_dir}/atspi/frames.cpp
   ${focusprobe_linux_dir}/atspi/accessibility.cpp
+  ${focusprobe_linux_dir}/atspi/focus_walk.cpp
+  ${focusprobe_linux_dir}/atspi/text_length.cpp
   # One platform interface on one desktop
   ${focusprobe_linux_dir}/x11_workspace.cpp
   ${focusprobe_linux_dir}/x11_keyboard.cpp

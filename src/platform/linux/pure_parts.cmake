@@ -15,6 +15,7 @@ add_library(focusprobe_linux_pure STATIC
   ${focusprobe_linux_dir}/ssip/client.cpp
   ${focusprobe_linux_dir}/atspi/roles.cpp
   ${focusprobe_linux_dir}/atspi/limits.cpp
+  ${focusprobe_linux_dir}/atspi/focus.cpp
   ${focusprobe_linux_dir}/x11/wire.cpp
   ${focusprobe_linux_dir}/x11/key_positions.cpp
   ${focusprobe_linux_dir}/x11/raw_input.cpp)

@@ -178,50 +178,14 @@ void AtspiAccessibility::startWalk()
     handedOut_ = 0;
 }
 
-AXError AtspiAccessibility::focusedElement(const NodeKey& app, AttributeValue& value)
-{
-    // A verdict judges the application as it is now.
-    walkClockPending_ = false;
-    tree_.endWalk();
-    tree_.forget();
-    // The application finds its focused element itself, in one call, instead of being walked.
-    auto call = bus()->newCall(app.bus, app.path, collectionInterface, "GetMatches");
-    if (!call) {
-        return axCannotComplete;
-    }
-    if (!appendStateRule(call.get(), state::focused)
-        || sd_bus_message_append(call.get(), "uib", sortCanonical, 1, 1) < 0) {
-        return axCannotComplete;
-    }
-    const auto reply = bus()->call(call);
-    const auto found = readReferenceArray(reply.get(), 1);
-    if (!found) {
-        return axCannotComplete;
-    }
-    // The application answers for itself only: an element it names elsewhere is none of its own.
-    if (found->empty() || isNull(found->front()) || found->front().bus != app.bus || found->front().path == rootPath) {
-        return axNoValue;
-    }
-    value = elementValue(found->front());
-    return axErrorSuccess;
-}
-
 AXError AtspiAccessibility::activeWindow(const NodeKey& app, AttributeValue& value)
 {
-    const auto frames = tree_.children(app);
-    if (!frames) {
-        return axCannotComplete;
+    const auto frame = activeFrame(app);
+    if (!frame) {
+        return axNoValue;
     }
-    for (const auto& frame : *frames) {
-        tree_.requestStates(frame);
-    }
-    for (const auto& frame : *frames) {
-        if (const auto frameStates = tree_.states(frame); frameStates && hasState(*frameStates, state::active)) {
-            value = elementValue(frame);
-            return axErrorSuccess;
-        }
-    }
-    return axNoValue;
+    value = elementValue(*frame);
+    return axErrorSuccess;
 }
 
 AXError AtspiAccessibility::editableAncestor(const NodeKey& node, AttributeValue& value)
@@ -298,19 +262,14 @@ AXError AtspiAccessibility::readElementAttribute(const NodeKey& node, std::strin
         return axErrorSuccess;
     }
     if (attribute == "AXNumberOfCharacters") {
-        auto call = bus()->newCall(node.bus, node.path, propertiesInterface, "Get");
-        if (!call || sd_bus_message_append(call.get(), "ss", textInterface, "CharacterCount") < 0) {
-            return axCannotComplete;
-        }
-        const auto reply = bus()->call(call);
-        std::int32_t count = 0;
-        if (!reply || sd_bus_message_enter_container(reply.get(), 'v', "i") < 0
-            || sd_bus_message_read(reply.get(), "i", &count) <= 0) {
+        std::size_t objectsLeft = embeddedObjectCap;
+        const auto count = visibleCharacters(node, 0, objectsLeft);
+        if (!count) {
             return axAttributeUnsupported;
         }
         Object* object = newObject();
         object->kind = Object::Kind::integer;
-        object->number = count;
+        object->number = *count;
         value = AttributeValue::adopt(*this, object);
         return axErrorSuccess;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/accessibility.h"
+#include "platform/linux/atspi/focus.h"
 #include "platform/linux/atspi/protocol.h"
 #include "platform/linux/atspi/tree.h"
 #include "platform/linux/dbus/desktop_buses.h"
@@ -60,6 +61,19 @@ private:
     AXError readApplicationAttribute(const NodeKey& app, std::string_view attribute, AttributeValue& value);
     AXError readElementAttribute(const NodeKey& node, std::string_view attribute, AttributeValue& value);
     AXError focusedElement(const NodeKey& app, AttributeValue& value);
+    std::optional<NodeKey> activeFrame(const NodeKey& app);
+    // The focused elements under a node (at most `count`) as the application's own search names
+    // them; nothing where it has none.
+    std::optional<std::vector<NodeKey>> searchFocused(const NodeKey& under, std::uint32_t count);
+    // The elements of the active window that claim the focus, found breadth-first within the
+    // command's deadline and a node cap, with their ancestors.
+    std::vector<FocusClaim> walkForFocus(const NodeKey& app);
+    void readClaimRoles(std::vector<FocusClaim>& claims);
+    std::optional<std::int32_t> characterCount(const NodeKey& node);
+    std::optional<std::string> textOf(const NodeKey& node, std::int32_t end);
+    // The characters the user sees in the element, its embedded objects' text included, within
+    // a depth and a count of objects opened.
+    std::optional<std::int64_t> visibleCharacters(const NodeKey& node, std::size_t depth, std::size_t& objectsLeft);
     AXError activeWindow(const NodeKey& app, AttributeValue& value);
     AXError editableAncestor(const NodeKey& node, AttributeValue& value);
     void startWalk();

@@ -20,6 +20,7 @@ inline constexpr int multiLine = 17;
 inline constexpr int selected = 23;
 inline constexpr int showing = 25;
 inline constexpr int singleLine = 26;
+inline constexpr int visible = 30;
 } // namespace state
 
 StateSet stateSetFromWords(std::span<const std::uint32_t> words);

@@ -44,12 +44,24 @@ void AtspiTree::startWalk()
 {
     walk_ = deadlineAfter(DeadlineClock::now(), walkBudget);
     childLimit_ = walkNodeCap;
+    readAhead_ = true;
+    issue();
+}
+
+void AtspiTree::startFocusWalk()
+{
+    DBusConnection* connection = bus();
+    const auto left = connection == nullptr ? std::chrono::microseconds::zero() : connection->callTimeout();
+    walk_ = deadlineAfter(DeadlineClock::now(), left);
+    childLimit_ = walkNodeCap;
+    readAhead_ = false;
     issue();
 }
 
 void AtspiTree::endWalk()
 {
     walk_.reset();
+    readAhead_ = true;
 }
 
 bool AtspiTree::outOfTime()
@@ -89,7 +101,7 @@ void AtspiTree::planChildren(const NodeKey& key)
     // A claimed count is no allocation: no more is fetched than the walk can examine.
     node.childFetch = planChildFetch(node.childCount.value, childLimit_);
     // Which children are editable matters to the walk alone, and only where there are children.
-    if (walk_ && node.childFetch->kind != ChildFetch::Kind::none) {
+    if (walk_ && readAhead_ && node.childFetch->kind != ChildFetch::Kind::none) {
         enqueue(Work{key, Job::editableChildren}, node.urgent);
     }
     switch (info(key).childFetch->kind) {
@@ -211,7 +223,7 @@ void AtspiTree::onAnswer(const NodeKey& key)
         for (const auto& child : kids) {
             auto& childInfo = info(child);
             childInfo.parent = key;
-            if (!childInfo.prefetched && prefetchedNodes_ < prefetchNodeLimit) {
+            if (readAhead_ && !childInfo.prefetched && prefetchedNodes_ < prefetchNodeLimit) {
                 childInfo.prefetched = true;
                 ++prefetchedNodes_;
                 enqueue(Work{child, Job::role}, false);
@@ -287,6 +299,13 @@ void AtspiTree::requestRole(const NodeKey& key)
 void AtspiTree::requestStates(const NodeKey& key)
 {
     enqueue(Work{key, Job::states}, true);
+}
+
+void AtspiTree::requestNode(const NodeKey& key)
+{
+    promote(key);
+    requestStates(key);
+    requestChildren(key);
 }
 
 std::optional<std::uint32_t> AtspiTree::role(const NodeKey& key)

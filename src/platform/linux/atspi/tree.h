@@ -35,14 +35,20 @@ public:
     std::optional<std::vector<NodeKey>> children(const NodeKey& key);
     // The parent the node reports, or the node whose list it came from; nothing at the top.
     std::optional<NodeKey> parent(const NodeKey& key);
-    // Sends the read ahead, so that reading several nodes' states costs one round trip.
+    // Send the reads ahead, so that reading several nodes costs one round trip.
     void requestStates(const NodeKey& key);
+    void requestRole(const NodeKey& key);
+    // A node's states and children, wanted soon.
+    void requestNode(const NodeKey& key);
     // Drops every answer: the next reads see the application as it is now.
     void forget();
 
     // A composer walk starts now and has walkBudget: reads ahead fit in what is left of it, and
     // once it is spent no read waits any longer (a cut read fails).
     void startWalk();
+    // A focus walk starts now and has what is left of the command: its reads go out as it asks
+    // for them, as many together as the application keeps up with, and nothing is read ahead.
+    void startFocusWalk();
     void endWalk();
     // Whether reads now get no more time: the walk's budget or the command's deadline is spent.
     bool outOfTime();
@@ -89,7 +95,6 @@ private:
     void issue();
     void send(const Work& work);
     void store(const Work& work, sd_bus_message* reply);
-    void requestRole(const NodeKey& key);
     void requestChildren(const NodeKey& key);
     void requestParent(const NodeKey& key, bool urgent);
     void planChildren(const NodeKey& key);
@@ -110,6 +115,7 @@ private:
     std::size_t childLimit_ = walkNodeCap;
     std::uint64_t generation_ = 0;
     bool issuing_ = false;
+    bool readAhead_ = true;
     Status spent_ = Status::failed;
     std::optional<Deadline> walk_;
     std::optional<std::chrono::microseconds> perAnswer_;
