@@ -115,10 +115,9 @@ public:
         if (compositorNamed && !active->appId.empty()) {
             sources.compositor = active->appId;
         }
-        // The bus is asked only when the compositor's name will not do: it costs a call per name.
-        if (!sources.compositor || !wayland::isStableIdentifier(*sources.compositor, *pid)) {
-            sources.registered = registeredApplicationId(*pid);
-        }
+        // A GTK application's registered id is the one X11 and every desktop show; the compositor's
+        // may be its program name (GTK 3 on wlroots).
+        sources.registered = registeredApplicationId(*pid);
         if (const auto cgroup = readSmallFile(proc + "/cgroup")) {
             sources.desktopFile = wayland::desktopFileId(*cgroup);
         }

@@ -233,7 +233,7 @@ bool isStableIdentifier(std::string_view id, std::int32_t pid)
 std::optional<std::string> chooseApplicationId(const IdentifierSources& sources, std::int32_t pid)
 {
     for (const auto* candidate :
-        {&sources.compositor, &sources.registered, &sources.desktopFile, &sources.executable}) {
+        {&sources.registered, &sources.compositor, &sources.desktopFile, &sources.executable}) {
         if (*candidate) {
             if (auto line = singleLine(**candidate, applicationIdMaxBytes); line && isStableIdentifier(*line, pid)) {
                 return line;

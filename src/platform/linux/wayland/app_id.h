@@ -9,10 +9,10 @@
 #include <vector>
 
 // The identifier a Wayland session gives the frontmost application in place of an X window
-// class: what the compositor calls its window, what the application registered itself as, what
-// its launcher says, then the executable; never one that names this one instance (a path, a
-// process id, an encoded blob), so the same application keeps its id across runs, profiles and
-// instances. Pure functions over the texts read from the compositor, the session bus and /proc.
+// class: what the application registered itself as (the GTK application id X11 shows too), what
+// the compositor calls its window, what its launcher says, then the executable; never one that names this one instance
+// (a path, a process id, an encoded blob), so the same application keeps its id across runs, profiles and instances.
+// Pure functions over the texts read from the compositor, the session bus and /proc.
 namespace focusprobe::platform::wayland {
 
 // Identifiers are cut to this many bytes, at a character boundary.
@@ -51,8 +51,8 @@ std::optional<std::string> executableName(
 
 // Where an identifier may come from, in the order they are preferred.
 struct IdentifierSources {
-    std::optional<std::string> compositor; // the compositor's application id of the window in front
     std::optional<std::string> registered; // the id the application registered on the session bus
+    std::optional<std::string> compositor; // the compositor's application id of the window in front
     std::optional<std::string> desktopFile; // the desktop-file id of the launcher's unit
     std::optional<std::string> executable;
 };

@@ -98,7 +98,7 @@ TEST(WaylandAppId, FirstIdentifierPresentAsOneLine)
     const std::optional<std::string> none;
     const auto choose = [](std::optional<std::string> own, std::optional<std::string> desktop,
                             std::optional<std::string> executable) {
-        return chooseApplicationId(IdentifierSources{std::nullopt, own, desktop, executable}, 4242);
+        return chooseApplicationId(IdentifierSources{own, std::nullopt, desktop, executable}, 4242);
     };
     EXPECT_EQ(choose("org.example.App", "org.example.Desktop", "app"), "org.example.App");
     EXPECT_EQ(choose(none, "org.example.Desktop", "app"), "org.example.Desktop");
@@ -133,22 +133,23 @@ TEST_P(ApplicationIdChoice, StableAcrossRunsProfilesAndInstances)
 }
 
 INSTANTIATE_TEST_SUITE_P(Sources, ApplicationIdChoice,
-    testing::Values(ChoiceCase{"compositor_first",
-                        {"firefox-esr", "org.example.Registered", "firefox-esr", "firefox-esr"}, "firefox-esr"},
-        ChoiceCase{"compositor_over_a_registered_id", {"org.gnome.TextEditor", "org.gnome.TextEditor.Devel", {}, {}},
-            "org.gnome.TextEditor"},
-        ChoiceCase{"registered_without_compositor",
-            {{}, "org.gnome.TextEditor", "org.gnome.Other", "gnome-text-editor"}, "org.gnome.TextEditor"},
-        ChoiceCase{"profile_blob_gives_way_to_desktop_file", {{}, firefoxRemoteName, "firefox-esr", "firefox-esr"},
+    // Fields: registered on the bus, the compositor's, the desktop file's, the executable.
+    testing::Values(ChoiceCase{"registered_first",
+                        {"org.gnome.TextEditor", "gnome-text-editor", "org.gnome.Other", "gnome-text-editor"},
+                        "org.gnome.TextEditor"},
+        // Firefox registers no application; the name it owns holds its profile's path.
+        ChoiceCase{"profile_blob_gives_way_to_the_compositor",
+            {firefoxRemoteName, "firefox-esr", "org.example.Launcher", "firefox-esr"}, "firefox-esr"},
+        ChoiceCase{"profile_blob_gives_way_to_desktop_file", {firefoxRemoteName, {}, "firefox-esr", "firefox-esr"},
             "firefox-esr"},
-        ChoiceCase{"profile_blob_gives_way_to_executable", {{}, firefoxRemoteName, {}, "firefox-esr"}, "firefox-esr"},
-        ChoiceCase{"instance_pid_in_the_name", {{}, "org.kde.kwrite-4242", {}, "kwrite"}, "kwrite"},
-        ChoiceCase{"path_as_compositor_id", {"/usr/lib/jvm/bin/java", {}, {}, "java"}, "java"},
-        ChoiceCase{"compositor_id_with_pid", {"app-4242", "org.example.App", {}, {}}, "org.example.App"},
-        ChoiceCase{"another_process_number_is_no_pid", {"org.example.App-42", {}, {}, {}}, "org.example.App-42"},
-        ChoiceCase{"chromium_web_app", {"chrome-fmpnliohjhemenmnlpbfagaolkdacoja-Default", {}, {}, "chromium"},
+        ChoiceCase{"profile_blob_gives_way_to_executable", {firefoxRemoteName, {}, {}, "firefox-esr"}, "firefox-esr"},
+        ChoiceCase{"instance_pid_in_the_name", {"org.kde.kwrite-4242", {}, {}, "kwrite"}, "kwrite"},
+        ChoiceCase{"path_as_compositor_id", {{}, "/usr/lib/jvm/bin/java", {}, "java"}, "java"},
+        ChoiceCase{"compositor_id_with_pid", {{}, "app-4242", "org.example.App", {}}, "org.example.App"},
+        ChoiceCase{"another_process_number_is_no_pid", {{}, "org.example.App-42", {}, {}}, "org.example.App-42"},
+        ChoiceCase{"chromium_web_app", {{}, "chrome-fmpnliohjhemenmnlpbfagaolkdacoja-Default", {}, "chromium"},
             "chrome-fmpnliohjhemenmnlpbfagaolkdacoja-Default"},
-        ChoiceCase{"nothing_stable", {"/tmp/x", firefoxRemoteName, {}, {}}, std::nullopt}),
+        ChoiceCase{"nothing_stable", {firefoxRemoteName, "/tmp/x", {}, {}}, std::nullopt}),
     [](const testing::TestParamInfo<ChoiceCase>& testCase) { return std::string(testCase.param.name); });
 
 TEST(WaylandAppId, StableIdentifiers)
