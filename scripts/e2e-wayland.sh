@@ -181,7 +181,10 @@ fi
 
 if [[ -n ${XWAYLAND_DISPLAY:-} ]] && command -v xterm >/dev/null 2>&1; then
     user_argv
-    "${USER_ARGV[@]}" DISPLAY="$XWAYLAND_DISPLAY" xterm -title "focusprobe xterm" >"$WORK/xterm.log" 2>&1 &
+    # Its terminal is raw, so the first byte typed into it lands in a file: a paste's Control+V is 0x16.
+    rm -f "$RUNTIME/xterm-typed"
+    "${USER_ARGV[@]}" DISPLAY="$XWAYLAND_DISPLAY" xterm -title "focusprobe xterm" -e sh -c \
+        "stty raw -echo; head -c 1 >'$RUNTIME/xterm-typed'; sleep 600" >"$WORK/xterm.log" 2>&1 &
     XTERM_PID=$!
     PIDS+=("$XTERM_PID")
     if wait_for 30 has_window "focusprobe xterm"; then
@@ -192,6 +195,12 @@ if [[ -n ${XWAYLAND_DISPLAY:-} ]] && command -v xterm >/dev/null 2>&1; then
         check_match "info on xterm on XWayland answers for it" \
             '^\{"bundleId":"XTerm","appName":"xterm","editable":false,"stage":"[a-z_]+","valueLen":null\}$' "$(fp info)"
         check "the query on xterm on XWayland" "false" "$(fp)"
+        check_match "rescue on xterm on XWayland answers for it" '^\{"bundleId":"XTerm","appName":"xterm",.*"rescued":false' \
+            "$(fp rescue)"
+        check "paste into xterm on XWayland prints ok" "ok" "$(fp paste)"
+        wait_for 5 test -s "$RUNTIME/xterm-typed"
+        check "paste reaches xterm on XWayland as Control+V" "16" \
+            "$(od -An -tx1 "$RUNTIME/xterm-typed" 2>/dev/null | tr -d ' \n')"
         # A Wayland window in front again: XWayland's window is not taken for it.
         focus "focusprobe wayland one" "$ONE_PID"
         check "with XWayland's display, frontmost is the Wayland window in front" \
@@ -206,6 +215,8 @@ else
     echo "SKIPPED: xterm on XWayland: xterm or Xwayland is not installed"
 fi
 focus "focusprobe wayland one" "$ONE_PID"
+# The user types: the seat's keymap is the permanent keyboard's again, not that of paste's own.
+ask keyboard "tap 42" >/dev/null
 
 # `info` beyond the process start, as the X11 figures are taken: median of 9.
 times=()

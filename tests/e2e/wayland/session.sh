@@ -7,7 +7,8 @@ WORK=$(mktemp -d /tmp/focusprobe-wayland.XXXXXX)
 chmod 755 "$WORK"
 PIDS=()
 AS=()
-SESSION_USER=focusprobe-e2e
+# Runs that share a machine at once each need a user of their own: cleanup stops all its processes.
+SESSION_USER=${FOCUSPROBE_E2E_USER:-focusprobe-e2e}
 
 descendants() {
     local child
