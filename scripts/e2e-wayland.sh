@@ -363,7 +363,11 @@ unset SWAYSOCK
 elapsed_ms() { echo $((($(date +%s%N) - $1) / 1000000)); }
 xnumber=71
 while [[ -e /tmp/.X11-unix/X$xnumber || -e /tmp/.X$xnumber-lock ]]; do xnumber=$((xnumber + 1)); done
-Xvfb ":$xnumber" -screen 0 640x480x24 -nolisten tcp >"$WORK/xvfb-stopped.log" 2>&1 &
+# The X display is looked at only where an XWayland server of the user runs: Xvfb stands in for
+# one, under its name.
+ln -sf "$(command -v Xvfb)" "$WORK/bin/Xwayland"
+user_argv
+"${USER_ARGV[@]}" "$WORK/bin/Xwayland" ":$xnumber" -screen 0 640x480x24 -nolisten tcp >"$WORK/xvfb-stopped.log" 2>&1 &
 XVFB_PID=$!
 PIDS+=("$XVFB_PID")
 if wait_for 10 test -S "/tmp/.X11-unix/X$xnumber"; then

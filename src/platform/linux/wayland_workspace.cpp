@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace focusprobe::platform {
@@ -47,6 +49,41 @@ std::optional<std::string> readLink(const std::string& path)
         return std::nullopt;
     }
     return std::string(buffer.data(), static_cast<std::size_t>(length));
+}
+
+// Whether an XWayland server of this user runs. Compositors start it on the first X client, so
+// connecting to find out whether an X window is in front would start it on a desktop that has none.
+bool xwaylandRunning()
+{
+    // A desktop runs hundreds of processes; past this many entries the rest are not looked at.
+    constexpr std::size_t entryLimit = 65536;
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr) {
+        return false;
+    }
+    bool found = false;
+    std::size_t seen = 0;
+    const uid_t user = ::getuid();
+    while (const dirent* entry = ::readdir(proc)) {
+        if (++seen > entryLimit) {
+            break;
+        }
+        const std::string_view name(entry->d_name);
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string_view::npos) {
+            continue;
+        }
+        const std::string dir = "/proc/" + std::string(name);
+        struct stat status { };
+        if (::stat(dir.c_str(), &status) != 0 || status.st_uid != user) {
+            continue;
+        }
+        if (const auto comm = readSmallFile(dir + "/comm"); comm && comm->starts_with("Xwayland\n")) {
+            found = true;
+            break;
+        }
+    }
+    ::closedir(proc);
+    return found;
 }
 
 // XWayland's window in front, as its own properties tell it.
@@ -186,7 +223,9 @@ private:
     {
         if (!xTried_) {
             xTried_ = true;
-            xwayland_ = desktop::XConnection::open(seat_.deadline());
+            if (xwaylandRunning()) {
+                xwayland_ = desktop::XConnection::open(seat_.deadline());
+            }
         }
         if (!xwayland_) {
             return std::nullopt;
