@@ -208,7 +208,7 @@ private:
                 continue;
             }
             const std::string path = wayland::applicationObjectPath(candidate);
-            auto probe = session->newCall(candidate.c_str(), path.c_str(), "org.freedesktop.DBus.Properties", "GetAll");
+            auto probe = session->newCall(candidate, path, "org.freedesktop.DBus.Properties", "GetAll");
             if (probe && sd_bus_message_append(probe.get(), "s", "org.freedesktop.Application") >= 0
                 && session->call(probe)) {
                 return candidate;

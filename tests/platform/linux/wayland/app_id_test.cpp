@@ -6,6 +6,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace focusprobe::platform::wayland {
@@ -98,7 +99,8 @@ TEST(WaylandAppId, FirstIdentifierPresentAsOneLine)
     const std::optional<std::string> none;
     const auto choose = [](std::optional<std::string> own, std::optional<std::string> desktop,
                             std::optional<std::string> executable) {
-        return chooseApplicationId(IdentifierSources{own, std::nullopt, desktop, executable}, 4242);
+        return chooseApplicationId(
+            IdentifierSources{std::move(own), std::nullopt, std::move(desktop), std::move(executable)}, 4242);
     };
     EXPECT_EQ(choose("org.example.App", "org.example.Desktop", "app"), "org.example.App");
     EXPECT_EQ(choose(none, "org.example.Desktop", "app"), "org.example.Desktop");

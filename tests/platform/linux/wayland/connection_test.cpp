@@ -363,9 +363,9 @@ private:
 TEST(WaylandConnection, ProbeTellsAnAbsentCompositorFromASilentOne)
 {
     struct Case {
-        const char* name;
+        const char* name = "";
         std::optional<Peer> peer;
-        CompositorAnswer answer;
+        CompositorAnswer answer = CompositorAnswer::none;
     };
     const std::array<Case, 4> cases{{{"no socket file", std::nullopt, CompositorAnswer::none},
         {"a socket nobody listens at", Peer::boundOnly, CompositorAnswer::none},
