@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end checks of the Wayland backend on real headless compositors: sway (wlroots: the
-# virtual-keyboard protocol) with two GTK 3 windows and Chromium, then Mutter (GNOME: the
-# remote-desktop interface) under us and Dvorak. The session runs as an ordinary user; everything
+# virtual-keyboard protocol) with two GTK 3 windows, Chromium, Firefox on Wayland and xterm on
+# XWayland (where installed), then Mutter (GNOME: the remote-desktop interface) under us and Dvorak. The session runs as an ordinary user; everything
 # started here is stopped again by process id.
 #
 # Usage: scripts/e2e-wayland.sh [path/to/focusprobe]
@@ -68,8 +68,8 @@ start_buses || exit 1
 
 # --- sway -------------------------------------------------------------------------------------------
 
-start_sway || exit 1
-echo "e2e-wayland: sway on $WAYLAND_DISPLAY as $(as_user id -un), binary $BIN"
+start_sway xwayland || exit 1
+echo "e2e-wayland: sway on $WAYLAND_DISPLAY (XWayland ${XWAYLAND_DISPLAY:-none}) as $(as_user id -un), binary $BIN"
 # The seat has no keyboard until one is attached, and without one no window is ever active.
 start_reader keyboard "$WORK/bin/focusprobe-wayland-keyboard" us || exit 1
 
@@ -139,6 +139,84 @@ check "info on a web input" "$(json chromium Chromium)"'"editable":true,"stage":
 focus "focusprobe wayland one" "$ONE_PID"
 check "frontmost follows the focus back to window one" "focusprobe-wayland-one|org.focusprobe.WaylandOne|$ONE_PID" \
     "$(fp frontmost)"
+
+# --- identities: Firefox's stable id, and an XWayland window named as on X11 ------------------------
+
+if command -v firefox-esr >/dev/null 2>&1; then
+    # Firefox also owns a remote-control name on the session bus that holds its profile's path in
+    # base64; the id is the one the compositor and the desktop file give it.
+    mkdir -p "$WORK/home/firefox"
+    cat >"$WORK/home/firefox/user.js" <<'PREFS'
+user_pref("browser.shell.checkDefaultBrowser", false);
+user_pref("browser.startup.homepage_override.mstone", "ignore");
+user_pref("browser.aboutwelcome.enabled", false);
+user_pref("datareporting.policy.dataSubmissionEnabled", false);
+user_pref("toolkit.telemetry.reportingpolicy.firstRun", false);
+user_pref("browser.tabs.warnOnClose", false);
+PREFS
+    [[ ${#AS[@]} == 0 ]] || chown -R "$SESSION_USER" "$WORK/home/firefox"
+    user_argv
+    "${USER_ARGV[@]}" MOZ_ENABLE_WAYLAND=1 GNOME_ACCESSIBILITY=1 firefox-esr --profile "$WORK/home/firefox" \
+        "file://$WORK/e2e/page.html#input" >"$WORK/firefox.log" 2>&1 &
+    FIREFOX_PID=$!
+    PIDS+=("$FIREFOX_PID")
+    has_app_id() { as_user swaymsg -t get_tree | grep -q "\"app_id\": \"$1\""; }
+    if wait_for 90 has_app_id firefox-esr; then
+        as_user swaymsg '[app_id="firefox-esr"] focus' >/dev/null
+        wait_for 60 frontmost_pid_is "$FIREFOX_PID"
+        remote=$(as_user busctl --user list 2>/dev/null | awk '$1 ~ /^org\.mozilla\./ {print $1}' | head -n1)
+        echo "     Firefox's remote-control name: $remote"
+        check_match "Firefox owns a per-profile name on the session bus" '^org\.mozilla\.[a-z_]+\.[A-Za-z0-9_]{16,}$' \
+            "$remote"
+        check_match "frontmost names Firefox on Wayland by its stable id" "^[^|]+\|firefox-esr\|$FIREFOX_PID\$" \
+            "$(fp frontmost)"
+    else
+        failed=$((failed + 1))
+        echo "FAIL Firefox did not show a window: $(tail -n 3 "$WORK/firefox.log")"
+    fi
+    stop_pid "$FIREFOX_PID"
+else
+    echo "SKIPPED: Firefox on Wayland: firefox-esr is not installed"
+fi
+
+if [[ -n ${XWAYLAND_DISPLAY:-} ]] && command -v xterm >/dev/null 2>&1; then
+    user_argv
+    # Its terminal is raw, so the first byte typed into it lands in a file: a paste's Control+V is 0x16.
+    rm -f "$RUNTIME/xterm-typed"
+    "${USER_ARGV[@]}" DISPLAY="$XWAYLAND_DISPLAY" xterm -title "focusprobe xterm" -e sh -c \
+        "stty raw -echo; head -c 1 >'$RUNTIME/xterm-typed'; sleep 600" >"$WORK/xterm.log" 2>&1 &
+    XTERM_PID=$!
+    PIDS+=("$XTERM_PID")
+    if wait_for 30 has_window "focusprobe xterm"; then
+        SESSION_ENV=(DISPLAY="$XWAYLAND_DISPLAY")
+        as_user swaymsg '[title="focusprobe xterm"] focus' >/dev/null
+        wait_for 10 frontmost_pid_is "$XTERM_PID"
+        check "frontmost names xterm on XWayland as on X11" "xterm|XTerm|$XTERM_PID" "$(fp frontmost)"
+        check_match "info on xterm on XWayland answers for it" \
+            '^\{"bundleId":"XTerm","appName":"xterm","editable":false,"stage":"[a-z_]+","valueLen":null\}$' "$(fp info)"
+        check "the query on xterm on XWayland" "false" "$(fp)"
+        check_match "rescue on xterm on XWayland answers for it" '^\{"bundleId":"XTerm","appName":"xterm",.*"rescued":false' \
+            "$(fp rescue)"
+        check "paste into xterm on XWayland prints ok" "ok" "$(fp paste)"
+        wait_for 5 test -s "$RUNTIME/xterm-typed"
+        check "paste reaches xterm on XWayland as Control+V" "16" \
+            "$(od -An -tx1 "$RUNTIME/xterm-typed" 2>/dev/null | tr -d ' \n')"
+        # A Wayland window in front again: XWayland's window is not taken for it.
+        focus "focusprobe wayland one" "$ONE_PID"
+        check "with XWayland's display, frontmost is the Wayland window in front" \
+            "focusprobe-wayland-one|org.focusprobe.WaylandOne|$ONE_PID" "$(fp frontmost)"
+        SESSION_ENV=()
+    else
+        failed=$((failed + 1))
+        echo "FAIL xterm did not show a window under sway: $(tail -n 3 "$WORK/xterm.log")"
+    fi
+    stop_pid "$XTERM_PID"
+else
+    echo "SKIPPED: xterm on XWayland: xterm or Xwayland is not installed"
+fi
+focus "focusprobe wayland one" "$ONE_PID"
+# The user types: the seat's keymap is the permanent keyboard's again, not that of paste's own.
+ask keyboard "tap 42" >/dev/null
 
 # `info` beyond the process start, as the X11 figures are taken: median of 9.
 times=()
@@ -250,7 +328,8 @@ saved=$WAYLAND_DISPLAY
 WAYLAND_DISPLAY=wayland-none
 check "a WAYLAND_DISPLAY without a compositor and no X display is headless" "$NO_FRONTMOST" "$(fp info)"
 # A socket that accepts and never answers holds the command for the 2 s the compositor has to
-# answer, no longer.
+# answer, no longer; the session is still a Wayland one, read from the accessibility tree, where
+# no key can be pressed.
 "$PYTHON" -c '
 import socket, sys, time
 s = socket.socket(socket.AF_UNIX)
@@ -264,8 +343,10 @@ wait_for 5 grep -q ready "$WORK/stalled.out"
 [[ -z ${AS[*]} ]] || chown "$SESSION_USER" "$RUNTIME/wayland-stalled"
 WAYLAND_DISPLAY=wayland-stalled
 t0=$SECONDS
-check "a compositor that never answers gives the headless answer" "$NO_FRONTMOST" "$(fp info)"
+check_match "a compositor that never answers: info answers from the accessibility tree" \
+    "^${ONE_JSON//\{/\\\{}\"editable\":true,\"stage\":\"role\"," "$(fp info)"
 check_match "a compositor that never answers holds info at most 4 s" "^[0-4]$" "$((SECONDS - t0))"
+check "a compositor that never answers: paste presses nothing" "no_event" "$(fp paste)"
 WAYLAND_DISPLAY=$saved
 
 # --- Mutter: the remote-desktop interface, under us and under Dvorak --------------------------------
@@ -276,6 +357,46 @@ stop_pid "$CHROMIUM_PID"
 stop_reader keyboard
 stop_pid "$COMPOSITOR_PID"
 unset SWAYSOCK
+
+# --- one budget: a compositor that stalls, then an X display beside it ------------------------------
+
+elapsed_ms() { echo $((($(date +%s%N) - $1) / 1000000)); }
+xnumber=71
+while [[ -e /tmp/.X11-unix/X$xnumber || -e /tmp/.X$xnumber-lock ]]; do xnumber=$((xnumber + 1)); done
+# The X display is looked at only where an XWayland server of the user runs: Xvfb stands in for
+# one, under its name.
+ln -sf "$(command -v Xvfb)" "$WORK/bin/Xwayland"
+user_argv
+"${USER_ARGV[@]}" "$WORK/bin/Xwayland" ":$xnumber" -screen 0 640x480x24 -nolisten tcp >"$WORK/xvfb-stopped.log" 2>&1 &
+XVFB_PID=$!
+PIDS+=("$XVFB_PID")
+if wait_for 10 test -S "/tmp/.X11-unix/X$xnumber"; then
+    saved=$WAYLAND_DISPLAY
+    WAYLAND_DISPLAY=wayland-stalled
+    SESSION_ENV=(DISPLAY=":$xnumber")
+    # Keys through the X display would reach its own windows, not the Wayland window in front.
+    check "a stalled compositor with an X display beside it: paste presses nothing" "no_event" "$(fp paste)"
+    kill -STOP "$XVFB_PID"
+    t0=$(date +%s%N)
+    out=$(fp info)
+    ms=$(elapsed_ms "$t0")
+    check "a stalled compositor, then a stopped X server: info gives the no_frontmost line" "$NO_FRONTMOST" "$out"
+    check_match "a stalled compositor, then a stopped X server: info within the one budget (${ms} ms)" \
+        '^([0-9]{1,3}|[0-6][0-9]{3})$' "$ms"
+    t0=$(date +%s%N)
+    out=$(fp paste)
+    ms=$(elapsed_ms "$t0")
+    check "a stalled compositor, then a stopped X server: paste presses nothing" "no_event" "$out"
+    check_match "a stalled compositor, then a stopped X server: paste within the one budget (${ms} ms)" \
+        '^([0-9]{1,3}|[0-6][0-9]{3})$' "$ms"
+    kill -CONT "$XVFB_PID"
+    SESSION_ENV=()
+    WAYLAND_DISPLAY=$saved
+else
+    failed=$((failed + 1))
+    echo "FAIL Xvfb :$xnumber did not start: $(tail -n 2 "$WORK/xvfb-stopped.log")"
+fi
+stop_pid "$XVFB_PID"
 
 mutter_round() { # label layout [variant]
     local label=$1 expected=$2

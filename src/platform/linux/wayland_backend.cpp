@@ -78,22 +78,21 @@ private:
 
 } // namespace
 
-std::unique_ptr<Backend> makeWaylandBackend()
+std::unique_ptr<Backend> makeWaylandBackend(const Deadline& deadline)
 {
     const auto socket = wayland::waylandSocketPath();
     if (!socket) {
         return nullptr;
     }
-    // The budget starts with the process's first blocking step. A compositor that has not
-    // answered within the first part of it is taken for absent, so the X display (XWayland) or
-    // the headless answer still comes in time.
-    const auto now = desktop::DeadlineClock::now();
-    const Deadline deadline = desktop::deadlineAfter(now);
-    auto connection = WaylandConnection::open(*socket, desktop::deadlineAfter(now, probeBudget));
-    if (!connection) {
+    // The compositor gets the first part of the budget. Where nothing listens the X display
+    // answers in what is left; where a compositor listens and stalls, an X display beside it
+    // (XWayland) would take keys to its own windows whatever is in front, so it is not used.
+    auto probe
+        = WaylandConnection::probe(*socket, desktop::firstShare(deadline, desktop::DeadlineClock::now(), probeBudget));
+    if (probe.answer == wayland::CompositorAnswer::none) {
         return nullptr;
     }
-    return std::make_unique<WaylandBackend>(std::move(connection), deadline);
+    return std::make_unique<WaylandBackend>(std::move(probe.connection), deadline);
 }
 
 } // namespace focusprobe::platform

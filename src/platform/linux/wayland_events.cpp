@@ -82,7 +82,7 @@ public:
             ours_.erase(object->macKey);
         }
         if (virtualKeyboard_) {
-            seat_.connection().sync(seat_.deadline());
+            seat_.connection()->sync(seat_.deadline());
         }
     }
 
@@ -98,8 +98,13 @@ private:
         }
         tried_ = true;
         const Deadline& deadline = seat_.deadline();
-        WaylandConnection& connection = seat_.connection();
-        const bool seatHadKeyboard = connection.seatHasKeyboard(deadline);
+        // A compositor that does not answer routes no key anywhere: keys pressed through another
+        // way (an X display beside it) would reach a window that is not in front.
+        WaylandConnection* connection = seat_.connection();
+        if (connection == nullptr) {
+            return false;
+        }
+        const bool seatHadKeyboard = connection->seatHasKeyboard(deadline);
         // Keys are pressed by position in the seat's own keymap, so a key types what it types
         // for the user; a seat without one gets the default US keymap.
         std::string text;
@@ -113,8 +118,8 @@ private:
         if (!positions_ || text.empty()) {
             return false;
         }
-        if (connection.offersVirtualKeyboard(deadline)) {
-            virtualKeyboard_ = connection.createVirtualKeyboard(text, deadline);
+        if (connection->offersVirtualKeyboard(deadline)) {
+            virtualKeyboard_ = connection->createVirtualKeyboard(text, deadline);
             state_.reset(xkb_state_new(positions_.get()));
             virtualKeyboard_ = virtualKeyboard_ && state_;
         } else if (desktop::DBusConnection* session = buses_.session()) {
@@ -127,7 +132,7 @@ private:
             press(desktop::mackey::shift, true);
             press(desktop::mackey::shift, false);
             if (virtualKeyboard_) {
-                connection.sync(deadline);
+                connection->sync(deadline);
             }
             const auto pause = desktop::stepTimeoutNow(deadline, newKeyboardSettle);
             if (pause.count() > 0) {
@@ -149,11 +154,11 @@ private:
         }
         // The compositor takes the modifier state from the client, not from the keys: it is
         // sent with every key that changes it.
-        WaylandConnection& connection = seat_.connection();
+        WaylandConnection* connection = seat_.connection();
         const auto changed = xkb_state_update_key(state_.get(), *code + 8, down ? XKB_KEY_DOWN : XKB_KEY_UP);
-        connection.virtualKey(*code, down);
+        connection->virtualKey(*code, down);
         if ((changed & XKB_STATE_MODS_DEPRESSED) != 0) {
-            connection.virtualModifiers(xkb_state_serialize_mods(state_.get(), XKB_STATE_MODS_DEPRESSED));
+            connection->virtualModifiers(xkb_state_serialize_mods(state_.get(), XKB_STATE_MODS_DEPRESSED));
         }
     }
 

@@ -82,10 +82,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<Backend> makeX11Backend()
+std::unique_ptr<Backend> makeX11Backend(const Deadline& deadline)
 {
-    // The budget starts with the process's first blocking step.
-    const Deadline deadline = desktop::deadlineAfter(desktop::DeadlineClock::now());
     auto display = XConnection::open(deadline);
     if (!display) {
         return nullptr;

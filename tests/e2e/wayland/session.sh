@@ -7,7 +7,8 @@ WORK=$(mktemp -d /tmp/focusprobe-wayland.XXXXXX)
 chmod 755 "$WORK"
 PIDS=()
 AS=()
-SESSION_USER=focusprobe-e2e
+# Runs that share a machine at once each need a user of their own: cleanup stops all its processes.
+SESSION_USER=${FOCUSPROBE_E2E_USER:-focusprobe-e2e}
 
 descendants() {
     local child
@@ -104,12 +105,14 @@ newest_socket() { # directory
     [[ -n $socket ]] && echo "$socket"
 }
 
-# sway headless, software rendering, no XWayland, focus moved only by swaymsg. Tried again when
-# it does not come up.
-start_sway() {
-    local attempt pid
-    cat >"$WORK/sway.conf" <<'CONF'
-xwayland disable
+# sway headless, software rendering, focus moved only by swaymsg; XWayland (started on its first
+# X client) only when asked for with "xwayland" and installed, its display then in XWAYLAND_DISPLAY.
+# Tried again when it does not come up.
+start_sway() { # [xwayland]
+    local attempt pid xwayland=disable
+    [[ ${1:-} == xwayland ]] && command -v Xwayland >/dev/null 2>&1 && xwayland=enable
+    cat >"$WORK/sway.conf" <<CONF
+xwayland $xwayland
 focus_follows_mouse no
 default_border none
 CONF
@@ -125,7 +128,15 @@ CONF
             PIDS+=("$pid")
             COMPOSITOR_PID=$pid
             SWAYSOCK=$(ls "$RUNTIME"/sway-ipc.*."$pid".sock)
-            wait_for 5 as_user swaymsg -t get_version && return 0
+            if wait_for 5 as_user swaymsg -t get_version; then
+                XWAYLAND_DISPLAY=
+                if [[ $xwayland == enable ]]; then
+                    # sway gives the X display's name to what it starts.
+                    as_user swaymsg exec "printenv DISPLAY >'$RUNTIME/sway-display'" >/dev/null
+                    wait_for 5 test -s "$RUNTIME/sway-display" && XWAYLAND_DISPLAY=$(head -n1 "$RUNTIME/sway-display")
+                fi
+                return 0
+            fi
         fi
         echo "wayland session: sway did not start (attempt $attempt): $(tail -n 2 "$WORK/sway.log")" >&2
         stop_pid "$pid"

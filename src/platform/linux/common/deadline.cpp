@@ -15,6 +15,11 @@ Deadline withReserve(const Deadline& deadline, DeadlineClock::duration reserve)
     return Deadline{deadline.end - std::max(reserve, DeadlineClock::duration::zero())};
 }
 
+Deadline firstShare(const Deadline& deadline, DeadlineClock::time_point now, DeadlineClock::duration share)
+{
+    return Deadline{std::min(deadline.end, now + std::max(share, DeadlineClock::duration::zero()))};
+}
+
 std::chrono::microseconds remaining(const Deadline& deadline, DeadlineClock::time_point now)
 {
     if (now >= deadline.end) {

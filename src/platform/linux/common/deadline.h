@@ -22,6 +22,10 @@ Deadline deadlineAfter(DeadlineClock::time_point now, DeadlineClock::duration bu
 // last requests.
 Deadline withReserve(const Deadline& deadline, DeadlineClock::duration reserve);
 
+// The first `share` of what remains of a budget, for a step that must leave the rest to the
+// steps after it (a compositor that does not answer leaves the X display its time).
+Deadline firstShare(const Deadline& deadline, DeadlineClock::time_point now, DeadlineClock::duration share);
+
 // Kept back from the accessibility bus for the display server or compositor: their requests are
 // local and answer in well under a millisecond when healthy.
 inline constexpr std::chrono::milliseconds displayReserve{500};

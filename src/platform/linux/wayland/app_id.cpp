@@ -193,17 +193,63 @@ std::optional<std::string> executableName(std::optional<std::string_view> exePat
     return std::nullopt;
 }
 
-std::optional<std::string> chooseApplicationId(const std::optional<std::string>& ownId,
-    const std::optional<std::string>& desktopId, const std::optional<std::string>& executable)
+std::string applicationObjectPath(std::string_view id)
 {
-    for (const auto* candidate : {&ownId, &desktopId, &executable}) {
+    std::string path = "/";
+    for (const char c : id) {
+        path.push_back(c == '.' ? '/' : c == '-' ? '_' : c);
+    }
+    return path;
+}
+
+bool isStableIdentifier(std::string_view id, std::int32_t pid)
+{
+    if (id.find('/') != std::string_view::npos) {
+        return false;
+    }
+    const std::string pidText = std::to_string(pid);
+    std::size_t start = 0;
+    while (start <= id.size()) {
+        const std::size_t end = std::min(id.find_first_of(".-_", start), id.size());
+        const std::string_view element = id.substr(start, end - start);
+        start = end + 1;
+        if (pid > 0 && element == pidText) {
+            return false;
+        }
+        // Words of an application's name are short or of one kind; encoded bytes are neither.
+        constexpr std::size_t encodedMinimum = 16;
+        if (element.size() >= encodedMinimum) {
+            const auto any
+                = [element](auto predicate) { return std::any_of(element.begin(), element.end(), predicate); };
+            if (any([](char c) { return c >= 'A' && c <= 'Z'; }) && any([](char c) { return c >= 'a' && c <= 'z'; })
+                && any([](char c) { return c >= '0' && c <= '9'; })) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+std::optional<std::string> chooseApplicationId(const IdentifierSources& sources, std::int32_t pid)
+{
+    for (const auto* candidate :
+        {&sources.registered, &sources.compositor, &sources.desktopFile, &sources.executable}) {
         if (*candidate) {
-            if (auto line = singleLine(**candidate, applicationIdMaxBytes)) {
+            if (auto line = singleLine(**candidate, applicationIdMaxBytes); line && isStableIdentifier(*line, pid)) {
                 return line;
             }
         }
     }
     return std::nullopt;
+}
+
+bool isListedWindow(std::string_view listedTitle, std::string_view listedAppId, const std::optional<std::string>& title,
+    const std::optional<std::string>& className)
+{
+    if (!listedTitle.empty() || (title && !title->empty())) {
+        return title && *title == listedTitle;
+    }
+    return !listedAppId.empty() && className && *className == listedAppId;
 }
 
 } // namespace focusprobe::platform::wayland

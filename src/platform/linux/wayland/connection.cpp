@@ -57,23 +57,31 @@ std::optional<std::string> waylandSocketPath()
 
 std::unique_ptr<WaylandConnection> WaylandConnection::open(const std::string& socketPath, const Deadline& deadline)
 {
+    return probe(socketPath, deadline).connection;
+}
+
+CompositorProbe WaylandConnection::probe(const std::string& socketPath, const Deadline& deadline)
+{
     // The library reports protocol errors on standard error, which stays the host's.
     wl_log_set_handler_client([](const char* /*format*/, va_list /*args*/) {});
     const int fd = desktop::connectLocalSocket(socketPath, false, deadline).release();
     if (fd < 0) {
-        return nullptr;
+        // A refused or missing socket fails at once; one whose listen queue stays full is tried
+        // until the deadline, and is a compositor that accepts nobody.
+        const bool spent = desktop::expired(deadline, desktop::DeadlineClock::now());
+        return {spent ? CompositorAnswer::silent : CompositorAnswer::none, nullptr};
     }
     // Takes the descriptor over, also when it fails.
     wl_display* display = wl_display_connect_to_fd(fd);
     if (display == nullptr) {
-        return nullptr;
+        return {CompositorAnswer::silent, nullptr};
     }
     std::unique_ptr<WaylandConnection> connection(new WaylandConnection(display));
-    // A socket that accepts but where no compositor answers is no session.
+    // A socket that accepts but where no compositor answers is a session whose compositor stalls.
     if (!connection->discover(deadline)) {
-        return nullptr;
+        return {CompositorAnswer::silent, nullptr};
     }
-    return connection;
+    return {CompositorAnswer::answered, std::move(connection)};
 }
 
 WaylandConnection::WaylandConnection(wl_display* display) : display_(display) { }

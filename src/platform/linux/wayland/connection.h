@@ -28,6 +28,20 @@ struct Toplevel {
     bool activated = false;
 };
 
+class WaylandConnection;
+
+// What was found at the socket WAYLAND_DISPLAY names.
+enum class CompositorAnswer {
+    none, // nothing listens there
+    silent, // something listens but no compositor answered before the deadline
+    answered,
+};
+
+struct CompositorProbe {
+    CompositorAnswer answer = CompositorAnswer::none;
+    std::unique_ptr<WaylandConnection> connection; // only when answered
+};
+
 // One client connection to the compositor: the first seat, its keyboard's keymap and, where the
 // compositor offers them, the virtual-keyboard manager and the window list. Every wait ends at
 // the caller's deadline; the compositor's messages are read only as far as they are needed.
@@ -37,6 +51,8 @@ class WaylandConnection {
 public:
     // Nothing when no compositor answers at the socket before the deadline.
     static std::unique_ptr<WaylandConnection> open(const std::string& socketPath, const Deadline& deadline);
+    // The same, telling a socket nobody listens at from one where a compositor stalls.
+    static CompositorProbe probe(const std::string& socketPath, const Deadline& deadline);
     ~WaylandConnection();
     WaylandConnection(const WaylandConnection&) = delete;
     WaylandConnection& operator=(const WaylandConnection&) = delete;

@@ -13,7 +13,8 @@ namespace focusprobe::platform::wayland {
 using desktop::Deadline;
 
 // The compositor connection and the keymap, opened once per command and shared by the keyboard
-// layouts and the posted events.
+// layouts, the posted events and the window list. No connection where the compositor listens but
+// does not answer: the session is a Wayland one all the same, with no keymap, keys or windows.
 class WaylandSeat {
 public:
     WaylandSeat(std::unique_ptr<WaylandConnection> connection, const Deadline& deadline)
@@ -21,7 +22,8 @@ public:
     {
     }
 
-    WaylandConnection& connection() { return *connection_; }
+    // Null when the compositor did not answer.
+    WaylandConnection* connection() { return connection_.get(); }
     [[nodiscard]] const Deadline& deadline() const { return deadline_; }
 
     // The seat's keymap text as the compositor hands it out.
@@ -29,7 +31,9 @@ public:
     {
         if (!keymapRead_) {
             keymapRead_ = true;
-            keymapText_ = connection_->keymap(deadline_);
+            if (connection_) {
+                keymapText_ = connection_->keymap(deadline_);
+            }
         }
         return keymapText_;
     }

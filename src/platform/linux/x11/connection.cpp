@@ -31,7 +31,7 @@ constexpr microseconds stepCap = commandBudget;
 constexpr std::uint32_t propertyUnits = 4096;
 
 constexpr std::array<const char*, static_cast<std::size_t>(KnownAtom::count)> atomNames{
-    "_NET_ACTIVE_WINDOW", "_NET_WM_PID", "_GTK_APPLICATION_ID", "_NET_CLIENT_LIST", "AT_SPI_BUS"};
+    "_NET_ACTIVE_WINDOW", "_NET_WM_PID", "_GTK_APPLICATION_ID", "_NET_CLIENT_LIST", "AT_SPI_BUS", "_NET_WM_NAME"};
 
 Socket connectLocal(const DisplayName& display, const Deadline& deadline)
 {

@@ -24,11 +24,12 @@ inline constexpr XAtomId any = 0;
 inline constexpr XAtomId cardinal = 6;
 inline constexpr XAtomId string = 31;
 inline constexpr XAtomId window = 33;
+inline constexpr XAtomId wmName = 39;
 inline constexpr XAtomId wmClass = 67;
 } // namespace xatom
 
 // The atoms the backend reads that the server names at run time, interned together.
-enum class KnownAtom : std::size_t { activeWindow, wmPid, gtkApplicationId, clientList, atSpiBus, count };
+enum class KnownAtom : std::size_t { activeWindow, wmPid, gtkApplicationId, clientList, atSpiBus, netWmName, count };
 
 struct ReplyFree {
     void operator()(void* reply) const;

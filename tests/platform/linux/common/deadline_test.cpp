@@ -38,6 +38,31 @@ TEST(Deadline, EachStepTakesTheLesserOfItsCapAndWhatRemains)
     }
 }
 
+// The compositor's probe takes the first part of the command's budget and leaves the rest to the
+// X display, so the two together never outlast the one budget.
+TEST(Deadline, FirstShareNeverOutlastsTheBudget)
+{
+    const Deadline command = deadlineAfter(start);
+    struct Case {
+        const char* name;
+        DeadlineClock::duration elapsed;
+        DeadlineClock::duration share;
+        DeadlineClock::time_point end;
+    };
+    const std::array<Case, 5> cases{{
+        {"fresh budget", milliseconds(0), seconds(2), start + seconds(2)},
+        {"part spent", milliseconds(1500), seconds(2), start + milliseconds(3500)},
+        {"share beyond what remains", milliseconds(5000), seconds(2), command.end},
+        {"budget spent", seconds(7), seconds(2), command.end},
+        {"negative share", milliseconds(100), -seconds(1), start + milliseconds(100)},
+    }};
+    for (const auto& c : cases) {
+        const Deadline share = firstShare(command, start + c.elapsed, c.share);
+        EXPECT_EQ(share.end, c.end) << c.name;
+        EXPECT_LE(share.end, command.end) << c.name;
+    }
+}
+
 TEST(Deadline, ExpiresWhenNothingRemains)
 {
     const Deadline deadline = deadlineAfter(start, milliseconds(400));

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <ostream>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace focusprobe::platform::wayland {
@@ -93,13 +97,105 @@ TEST(WaylandAppId, ExecutableName)
 TEST(WaylandAppId, FirstIdentifierPresentAsOneLine)
 {
     const std::optional<std::string> none;
-    EXPECT_EQ(chooseApplicationId("org.example.App", "org.example.Desktop", "app"), "org.example.App");
-    EXPECT_EQ(chooseApplicationId(none, "org.example.Desktop", "app"), "org.example.Desktop");
-    EXPECT_EQ(chooseApplicationId(none, none, "app"), "app");
+    const auto choose = [](std::optional<std::string> own, std::optional<std::string> desktop,
+                            std::optional<std::string> executable) {
+        return chooseApplicationId(
+            IdentifierSources{std::move(own), std::nullopt, std::move(desktop), std::move(executable)}, 4242);
+    };
+    EXPECT_EQ(choose("org.example.App", "org.example.Desktop", "app"), "org.example.App");
+    EXPECT_EQ(choose(none, "org.example.Desktop", "app"), "org.example.Desktop");
+    EXPECT_EQ(choose(none, none, "app"), "app");
     // An identifier that is nothing once cut to one line gives way to the next.
-    EXPECT_EQ(chooseApplicationId("\nsplit", none, "app"), "app");
-    EXPECT_EQ(chooseApplicationId("two\nlines", none, "app"), "two");
-    EXPECT_EQ(chooseApplicationId(none, none, none), std::nullopt);
+    EXPECT_EQ(choose("\nsplit", none, "app"), "app");
+    EXPECT_EQ(choose("two\nlines", none, "app"), "two");
+    EXPECT_EQ(choose(none, none, none), std::nullopt);
+}
+
+// Firefox's remote-control name on the bus, the base64 of its profile's path.
+const std::string firefoxRemoteName
+    = "org.mozilla.firefox.L2hvbWUvdXNlci8ubW96aWxsYS9maXJlZm94L3AxMmIuZGVmYXVsdC1lc3I_";
+
+struct ChoiceCase {
+    const char* name;
+    IdentifierSources sources;
+    std::optional<std::string> id;
+};
+
+void PrintTo(const ChoiceCase& choice, std::ostream* out)
+{
+    *out << choice.name;
+}
+
+class ApplicationIdChoice : public testing::TestWithParam<ChoiceCase> { };
+
+// The id must be the same for every run, profile and instance of an application.
+TEST_P(ApplicationIdChoice, StableAcrossRunsProfilesAndInstances)
+{
+    EXPECT_EQ(chooseApplicationId(GetParam().sources, 4242), GetParam().id);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, ApplicationIdChoice,
+    // Fields: registered on the bus, the compositor's, the desktop file's, the executable.
+    testing::Values(ChoiceCase{"registered_first",
+                        {"org.gnome.TextEditor", "gnome-text-editor", "org.gnome.Other", "gnome-text-editor"},
+                        "org.gnome.TextEditor"},
+        // Firefox registers no application; the name it owns holds its profile's path.
+        ChoiceCase{"profile_blob_gives_way_to_the_compositor",
+            {firefoxRemoteName, "firefox-esr", "org.example.Launcher", "firefox-esr"}, "firefox-esr"},
+        ChoiceCase{"profile_blob_gives_way_to_desktop_file", {firefoxRemoteName, {}, "firefox-esr", "firefox-esr"},
+            "firefox-esr"},
+        ChoiceCase{"profile_blob_gives_way_to_executable", {firefoxRemoteName, {}, {}, "firefox-esr"}, "firefox-esr"},
+        ChoiceCase{"instance_pid_in_the_name", {"org.kde.kwrite-4242", {}, {}, "kwrite"}, "kwrite"},
+        ChoiceCase{"path_as_compositor_id", {{}, "/usr/lib/jvm/bin/java", {}, "java"}, "java"},
+        ChoiceCase{"compositor_id_with_pid", {{}, "app-4242", "org.example.App", {}}, "org.example.App"},
+        ChoiceCase{"another_process_number_is_no_pid", {{}, "org.example.App-42", {}, {}}, "org.example.App-42"},
+        ChoiceCase{"chromium_web_app", {{}, "chrome-fmpnliohjhemenmnlpbfagaolkdacoja-Default", {}, "chromium"},
+            "chrome-fmpnliohjhemenmnlpbfagaolkdacoja-Default"},
+        ChoiceCase{"nothing_stable", {firefoxRemoteName, "/tmp/x", {}, {}}, std::nullopt}),
+    [](const testing::TestParamInfo<ChoiceCase>& testCase) { return std::string(testCase.param.name); });
+
+TEST(WaylandAppId, StableIdentifiers)
+{
+    struct Case {
+        std::string_view id;
+        bool stable;
+    };
+    const std::array<Case, 10> cases{{{"org.gnome.TextEditor", true}, {"firefox-esr", true}, {"org.kde.kwrite", true},
+        {"io.github.celluloid_player.Celluloid", true},
+        {"org.example.VeryLongApplicationName", true}, // one kind of letters with no digits
+        {firefoxRemoteName, false}, {"org.mozilla.firefox.ZGVmYXVsdC1yZWxlYXNl", false}, {"org.kde.kwrite-4242", false},
+        {"org.example.4242", false}, {"bin/app", false}}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(isStableIdentifier(c.id, 4242), c.stable) << c.id;
+    }
+}
+
+TEST(WaylandAppId, RegisteredApplicationsServeAtThePathOfTheirId)
+{
+    EXPECT_EQ(applicationObjectPath("org.gnome.TextEditor"), "/org/gnome/TextEditor");
+    EXPECT_EQ(applicationObjectPath("com.example.my-app"), "/com/example/my_app");
+}
+
+TEST(WaylandAppId, XWaylandWindowIsTheListedOne)
+{
+    struct Case {
+        const char* name;
+        std::string_view listedTitle;
+        std::string_view listedAppId;
+        std::optional<std::string> title;
+        std::optional<std::string> className;
+        bool same;
+    };
+    const std::array<Case, 6> cases{{{"same title", "focusprobe xterm", "XTerm", "focusprobe xterm", "XTerm", true},
+        {"same title, no listed id", "focusprobe xterm", "", "focusprobe xterm", "XTerm", true},
+        {"another window's title", "focusprobe wayland one", "org.focusprobe.WaylandOne", "focusprobe xterm", "XTerm",
+            false},
+        {"untitled X window beside a titled one", "editor", "XTerm", std::nullopt, "XTerm", false},
+        {"neither titled, class as id", "", "XTerm", std::nullopt, "XTerm", true},
+        {"neither titled, nothing to compare", "", "", std::nullopt, std::nullopt, false}}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(isListedWindow(c.listedTitle, c.listedAppId, c.title, c.className), c.same) << c.name;
+    }
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -320,6 +321,86 @@ TEST(WaylandConnection, NoCompositorAtTheSocket)
 {
     EXPECT_EQ(WaylandConnection::open("/nonexistent/wayland-0", soon()), nullptr);
     EXPECT_EQ(WaylandConnection::open(std::string(200, 'x'), soon()), nullptr);
+}
+
+// A socket of the test's own: bound only, listening and never answering, or answering and closing.
+enum class Peer { boundOnly, silent, hangsUp };
+
+class SocketPeer {
+public:
+    explicit SocketPeer(Peer peer)
+    {
+        std::array<char, 32> dir{"/tmp/fp-wayland-test.XXXXXX"};
+        dir_ = mkdtemp(dir.data());
+        path_ = dir_ + "/wayland-peer";
+        fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::copy(path_.begin(), path_.end(), std::begin(address.sun_path));
+        // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): the sockets API's own cast
+        EXPECT_EQ(bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        if (peer != Peer::boundOnly) {
+            EXPECT_EQ(listen(fd_, 4), 0);
+        }
+        if (peer == Peer::hangsUp) {
+            thread_ = std::thread([this] {
+                const int client = accept(fd_, nullptr, nullptr);
+                if (client >= 0) {
+                    close(client);
+                }
+            });
+        }
+    }
+    ~SocketPeer()
+    {
+        shutdown(fd_, SHUT_RDWR);
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        close(fd_);
+        unlink(path_.c_str());
+        rmdir(dir_.c_str());
+    }
+    SocketPeer(const SocketPeer&) = delete;
+    SocketPeer& operator=(const SocketPeer&) = delete;
+    [[nodiscard]] const std::string& path() const { return path_; }
+
+private:
+    std::string dir_;
+    std::string path_;
+    int fd_ = -1;
+    std::thread thread_;
+};
+
+// Where nothing listens the X display may answer instead; where a compositor listens and does not
+// answer the session is still a Wayland one. The probe tells the two apart within its deadline.
+TEST(WaylandConnection, ProbeTellsAnAbsentCompositorFromASilentOne)
+{
+    struct Case {
+        const char* name = "";
+        std::optional<Peer> peer;
+        CompositorAnswer answer = CompositorAnswer::none;
+    };
+    const std::array<Case, 4> cases{{{"no socket file", std::nullopt, CompositorAnswer::none},
+        {"a socket nobody listens at", Peer::boundOnly, CompositorAnswer::none},
+        {"accepts and never answers", Peer::silent, CompositorAnswer::silent},
+        {"accepts and hangs up", Peer::hangsUp, CompositorAnswer::silent}}};
+    for (const auto& c : cases) {
+        std::optional<SocketPeer> peer;
+        std::string path = "/nonexistent/wayland-0";
+        if (c.peer) {
+            peer.emplace(*c.peer);
+            path = peer->path();
+        }
+        const auto probe = WaylandConnection::probe(
+            path, desktop::deadlineAfter(desktop::DeadlineClock::now(), std::chrono::milliseconds(200)));
+        EXPECT_EQ(probe.answer, c.answer) << c.name;
+        EXPECT_EQ(probe.connection, nullptr) << c.name;
+    }
+    FakeCompositor compositor(Desktop{});
+    const auto answered = WaylandConnection::probe(compositor.path(), soon());
+    EXPECT_EQ(answered.answer, CompositorAnswer::answered);
+    EXPECT_NE(answered.connection, nullptr);
 }
 
 } // namespace
