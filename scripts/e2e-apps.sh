@@ -1,0 +1,360 @@
+#!/usr/bin/env bash
+# End-to-end checks against real applications from Debian, judged by what pyatspi sees in the
+# same tree (tests/e2e/apps/reference.py): FeatherPad (Qt 5), KWrite (KDE Frameworks 5), GNOME
+# Text Editor (GTK 4), LibreOffice Writer, Firefox ESR, a Java Swing window, xterm and Chromium
+# started without accessibility, one at a time on a private Xvfb desktop; then Firefox on
+# Wayland and xterm through XWayland on headless sway. Each: `info` and the default query on an
+# editable and a non-editable element, `frontmost`, `rescue` from the non-editable one, `paste`
+# with the text read back. Readiness is polled in the accessibility tree; every wait is bounded.
+#
+# Usage: scripts/e2e-apps.sh [path/to/focusprobe]
+#   E2E_APPS="featherpad kwrite ..." picks applications (default: all); FOCUSPROBE_DISPLAY_NUMBER=N
+#   runs the desktop on display :N. Applications that are not installed are reported as SKIPPED.
+set -u
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BIN=${1:-${FOCUSPROBE_BIN:-$ROOT/build/debug/src/focusprobe}}
+PYTHON=/usr/bin/python3
+APPS=${E2E_APPS:-featherpad kwrite gnome-text-editor writer firefox swing xterm chromium sway-firefox sway-xterm}
+
+missing=()
+for tool in Xvfb openbox dbus-daemon xdotool xclip xprop busctl pgrep timeout; do
+    command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
+done
+"$PYTHON" -c 'import pyatspi' >/dev/null 2>&1 || missing+=("python3-pyatspi")
+if ((${#missing[@]} > 0)); then
+    echo "SKIPPED: e2e-apps: missing ${missing[*]} (see scripts/linux-desktop-packages.txt)"
+    exit 0
+fi
+if [[ ! -x $BIN ]]; then
+    echo "e2e-apps: no focusprobe binary at $BIN" >&2
+    exit 1
+fi
+
+# shellcheck source=tests/e2e/session.sh
+source "$ROOT/tests/e2e/session.sh"
+passed=0
+failed=0
+skipped=0
+started=$SECONDS
+
+check() { # name expected actual
+    if [[ $2 == "$3" ]]; then
+        passed=$((passed + 1))
+        echo "PASS $1"
+    else
+        failed=$((failed + 1))
+        echo "FAIL $1"
+        echo "     expected: $2"
+        echo "     actual:   $3"
+    fi
+}
+
+check_match() { # name regex actual
+    if [[ $3 =~ $2 ]]; then
+        passed=$((passed + 1))
+        echo "PASS $1"
+    else
+        failed=$((failed + 1))
+        echo "FAIL $1"
+        echo "     expected to match: $2"
+        echo "     actual:            $3"
+    fi
+}
+
+skip() { # name why
+    skipped=$((skipped + 1))
+    echo "SKIPPED $1: $2"
+}
+
+wanted() { [[ " $APPS " == *" $1 "* ]]; }
+
+# focusprobe under a timeout of its own: a hang is a failure, not a stuck run.
+fp() { timeout 20 "$BIN" "$@" 2>>"$WORK/focusprobe.err"; }
+ref() { timeout 30 "$PYTHON" -W ignore "$ROOT/tests/e2e/apps/reference.py" "$@" 2>>"$WORK/reference.log"; }
+
+start_session || exit 1
+# A desktop session's accessibility bus launcher publishes the bus on the root window; Qt 5 reads
+# it there at once, where its asynchronous lookup over the session bus races its registration
+# (it then stays off the bus for good about half the time).
+xprop -root -f AT_SPI_BUS 8s -set AT_SPI_BUS "$A11Y"
+echo "e2e-apps: display $DISPLAY, binary $BIN"
+
+# --- the application under test -------------------------------------------------------------------
+
+stop_app() {
+    local child
+    [[ -n ${APP_LAUNCHER:-} ]] || return 0
+    for child in $(descendants "$APP_LAUNCHER"); do kill "$child" 2>/dev/null; done
+    kill "$APP_LAUNCHER" 2>/dev/null
+    wait_for 5 sh -c "! kill -0 $APP_LAUNCHER" || kill -9 "$APP_LAUNCHER" 2>/dev/null
+    wait "$APP_LAUNCHER" 2>/dev/null
+    APP_LAUNCHER=
+}
+
+# Starts the application and waits for its visible window of the given class; sets APP_WINDOW,
+# APP_PID (the window's process: launchers fork), APP_BUNDLE and APP_INSTANCE from its properties.
+launch() { # label class seconds command...
+    local label=$1 class=$2 seconds=$3 deadline
+    shift 3
+    "$@" >"$WORK/$label.log" 2>&1 &
+    APP_LAUNCHER=$!
+    PIDS+=("$APP_LAUNCHER")
+    APP_WINDOW=
+    deadline=$((SECONDS + seconds))
+    while ((SECONDS < deadline)); do
+        APP_WINDOW=$(xdotool search --onlyvisible --class "$class" 2>/dev/null | tail -n1)
+        [[ -n $APP_WINDOW ]] && break
+        sleep 0.2
+    done
+    if [[ -z $APP_WINDOW ]]; then
+        failed=$((failed + 1))
+        echo "FAIL $label: no window within $seconds s ($(tail -n 2 "$WORK/$label.log" | tr '\n' ' '))"
+        stop_app
+        return 1
+    fi
+    activate "$APP_WINDOW"
+    APP_WINDOW=$(xdotool getactivewindow 2>/dev/null)
+    APP_PID=$(xprop -id "$APP_WINDOW" _NET_WM_PID | sed -n 's/.* = \([0-9]*\)$/\1/p')
+    APP_BUNDLE=$(xprop -id "$APP_WINDOW" _GTK_APPLICATION_ID 2>/dev/null | sed -n 's/.* = "\(.*\)"$/\1/p')
+    [[ -n $APP_BUNDLE ]] || APP_BUNDLE=$(xprop -id "$APP_WINDOW" WM_CLASS | sed -n 's/.*", "\(.*\)"$/\1/p')
+    APP_INSTANCE=$(xprop -id "$APP_WINDOW" WM_CLASS | sed -n 's/.* = "\([^"]*\)".*/\1/p')
+}
+
+activate() { # window
+    local attempt
+    for attempt in 1 2 3 4 5; do
+        ensure_window_manager
+        xdotool windowactivate --sync "$1" >/dev/null 2>&1
+        [[ $(xdotool getactivewindow 2>/dev/null) == "$1" ]] && return 0
+        sleep 0.3
+    done
+    echo "e2e-apps: window $1 did not become active" >&2
+}
+
+ready() { # label kind seconds: the application is on the bus with such an element in its active window
+    wait_for "$3" ref ready "$APP_PID" "$2" && return 0
+    failed=$((failed + 1))
+    echo "FAIL $1: the reference finds no $2 element in the active window within $3 s"
+    return 1
+}
+
+# The reference moves the focus over the bus; it is a check of its own, for a toolkit that does
+# not follow makes every check after it meaningless.
+ref_focus() { # label kind
+    local status=0
+    ref focus "$APP_PID" "$2" 5 || status=$?
+    check "$1: the focus moves to the $2 element over the bus" "0" "$status"
+    return "$status"
+}
+
+verdict_checks() { # label what query
+    local expected
+    expected=$(ref verdict "$APP_PID" "$APP_BUNDLE" "$APP_INSTANCE")
+    check "$1: info on $2" "$expected" "$(fp info)"
+    check "$1: query on $2" "$3" "$(fp)"
+}
+
+# Places the text on the clipboard (served until stopped), pastes it at the end of the focused
+# text and reads the text back through the reference.
+paste_checks() { # label
+    local before copy
+    xdotool key --clearmodifiers ctrl+End >/dev/null 2>&1
+    before=$(ref text "$APP_PID")
+    printf '+pasted' | xclip -selection clipboard -quiet >/dev/null 2>&1 &
+    copy=$!
+    PIDS+=("$copy")
+    wait_for 3 sh -c '[ "$(xclip -selection clipboard -o)" = +pasted ]'
+    check "$1: paste prints ok" "ok" "$(fp paste)"
+    text_is() { [[ $(ref text "$APP_PID") == "$1" ]]; }
+    wait_for 5 text_is "$before+pasted"
+    check "$1: paste reaches the text" "$before+pasted" "$(ref text "$APP_PID")"
+    kill "$copy" 2>/dev/null
+}
+
+rescue_checks() { # label
+    local rescue after
+    rescue=$(fp rescue)
+    after=$(ref verdict "$APP_PID" "$APP_BUNDLE" "$APP_INSTANCE")
+    check_match "$1: after rescue the reference sees an editable element focused" '"editable":true' "$after"
+    after=${after%\}}
+    after=${after//\{/\\\{}
+    check_match "$1: rescue focuses it and tells its verdict" \
+        "^$after,\"rescued\":true,\"candidates\":[1-9][0-9]*,\"visited\":[1-9][0-9]*,\"timedOut\":(true|false)\}$" "$rescue"
+}
+
+# Where the toolkit does not take the focus over the bus, the user's way: a click into the text,
+# keys to a control. What the reference then sees focused is checked all the same.
+user_focus() { # label kind keys
+    local point focused
+    if [[ $2 == editable ]]; then
+        point=$(ref point "$APP_PID" editable)
+        # shellcheck disable=SC2086
+        [[ -n $point ]] && xdotool mousemove --window "$APP_WINDOW" $point click 1 >/dev/null 2>&1
+    else
+        xdotool key --clearmodifiers "$3" >/dev/null 2>&1
+    fi
+    focused_is() { ref focused "$APP_PID" | grep -q "\"editable\":$1"; }
+    wait_for 5 focused_is "$([[ $2 == editable ]] && echo true || echo false)"
+    focused=$(ref focused "$APP_PID")
+    check_match "$1: the user's focus is on the $2 element" \
+        "\"editable\":$([[ $2 == editable ]] && echo true || echo false)" "$focused"
+    [[ $focused == *"\"editable\":$([[ $2 == editable ]] && echo true || echo false)"* ]]
+}
+
+# The checks of an application whose tree the reference reads. Focus goes over the bus, or for
+# a toolkit that refuses it, the user's way (keys to leave the text); rescue then cannot move
+# the focus either, and must say so.
+accessible_app() { # label text-length [keys-to-a-control [keys-that-show-controls]]
+    local label=$1 keys=${3:-} rescue
+    check "$label: frontmost" "$(ref frontmost "$APP_PID" "$APP_BUNDLE" "$APP_INSTANCE")" "$(fp frontmost)"
+    if if [[ -n $keys ]]; then user_focus "$label" editable; else ref_focus "$label" editable; fi; then
+        check_match "$label: the reference sees the text's $2 characters" "\"editable\":true,.*\"valueLen\":$2[,}]" \
+            "$(ref focused "$APP_PID")"
+        verdict_checks "$label" "the text" true
+    fi
+    [[ -n ${4:-} ]] && xdotool key --clearmodifiers "$4" >/dev/null 2>&1
+    if if [[ -n $keys ]]; then user_focus "$label" button "$keys"; else ref_focus "$label" button; fi; then
+        verdict_checks "$label" "a control" false
+        if [[ -z $keys ]]; then
+            rescue_checks "$label"
+        else
+            rescue=$(fp rescue)
+            local before
+            before=$(ref verdict "$APP_PID" "$APP_BUNDLE" "$APP_INSTANCE")
+            before=${before%\}}
+            before=${before//\{/\\\{}
+            check_match "$label: rescue, refused by the toolkit, says so and tells the control's verdict" \
+                "^$before,\"rescued\":false,\"candidates\":[0-9]+,\"visited\":[1-9][0-9]*,\"timedOut\":(true|false)\}$" \
+                "$rescue"
+        fi
+    fi
+    [[ -n ${4:-} ]] && xdotool key --clearmodifiers Escape >/dev/null 2>&1
+    if if [[ -n $keys ]]; then user_focus "$label" editable; else ref_focus "$label" editable; fi; then
+        paste_checks "$label"
+    fi
+}
+
+# --- Qt 5, KDE Frameworks 5, GTK 4 ----------------------------------------------------------------------
+
+if wanted featherpad; then
+    if command -v featherpad >/dev/null 2>&1; then
+        printf 'hello feather' >"$WORK/feather.txt"
+        if launch FeatherPad FeatherPad 30 env QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 featherpad "$WORK/feather.txt" \
+            && ready FeatherPad editable 30; then
+            accessible_app FeatherPad 13
+        fi
+        stop_app
+    else
+        skip FeatherPad "featherpad is not installed"
+    fi
+fi
+
+if wanted kwrite; then
+    if command -v kwrite >/dev/null 2>&1; then
+        printf 'twenty-six characters: ok!' >"$WORK/kwrite.txt"
+        if launch KWrite kwrite 40 env QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 kwrite "$WORK/kwrite.txt" \
+            && ready KWrite editable 30; then
+            # Its status bar's buttons claim the focus and do not take it; the find bar's do.
+            accessible_app KWrite 26 "" ctrl+f
+        fi
+        stop_app
+    else
+        skip KWrite "kwrite is not installed"
+    fi
+fi
+
+if wanted gnome-text-editor; then
+    if command -v gnome-text-editor >/dev/null 2>&1; then
+        printf 'seventeen letters' >"$WORK/gte.txt"
+        if launch "GNOME Text Editor" gnome-text-editor 30 gnome-text-editor --standalone "$WORK/gte.txt" \
+            && ready "GNOME Text Editor" editable 30; then
+            # GTK 4.8 answers Component.GrabFocus with an error: the focus cannot be moved over
+            # the bus (so rescue cannot focus anything there); Control+Shift+Tab leaves the text.
+            accessible_app "GNOME Text Editor" 17 ctrl+shift+Tab
+        fi
+        stop_app
+    else
+        skip "GNOME Text Editor" "gnome-text-editor is not installed"
+    fi
+fi
+
+# --- LibreOffice Writer ------------------------------------------------------------------------------
+
+if wanted writer; then
+    if command -v lowriter >/dev/null 2>&1; then
+        # A profile of its own without the first-start dialogs.
+        mkdir -p "$WORK/lo/user"
+        cat >"$WORK/lo/user/registrymodifications.xcu" <<'XCU'
+<?xml version="1.0" encoding="UTF-8"?>
+<oor:items xmlns:oor="http://openoffice.org/2001/registry" xmlns:xs="http://www.w3.org/2001/XMLSchema" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">
+<item oor:path="/org.openoffice.Office.Common/Misc"><prop oor:name="ShowTipOfTheDay" oor:op="fuse"><value>false</value></prop></item>
+<item oor:path="/org.openoffice.Office.Common/Misc"><prop oor:name="FirstRun" oor:op="fuse"><value>false</value></prop></item>
+<item oor:path="/org.openoffice.Setup/Product"><prop oor:name="ooSetupLastVersion" oor:op="fuse"><value>7.4</value></prop></item>
+</oor:items>
+XCU
+        cp "$ROOT/tests/e2e/apps/document.fodt" "$WORK/document.fodt"
+        if launch Writer libreoffice-writer 60 env SAL_USE_VCLPLUGIN=gtk3 lowriter --norestore --nologo \
+            "-env:UserInstallation=file://$WORK/lo" "$WORK/document.fodt" && ready Writer editable 40; then
+            accessible_app Writer 13
+        fi
+        stop_app
+    else
+        skip Writer "libreoffice-writer is not installed"
+    fi
+fi
+
+# --- Firefox ---------------------------------------------------------------------------------------------
+
+firefox_profile() { # directory
+    mkdir -p "$1"
+    cat >"$1/user.js" <<'PREFS'
+user_pref("browser.shell.checkDefaultBrowser", false);
+user_pref("browser.startup.homepage_override.mstone", "ignore");
+user_pref("browser.aboutwelcome.enabled", false);
+user_pref("datareporting.policy.dataSubmissionEnabled", false);
+user_pref("toolkit.telemetry.reportingpolicy.firstRun", false);
+user_pref("browser.tabs.warnOnClose", false);
+user_pref("browser.sessionstore.resume_from_crash", false);
+PREFS
+}
+
+if wanted firefox; then
+    if command -v firefox-esr >/dev/null 2>&1; then
+        firefox_profile "$WORK/firefox"
+        if launch Firefox firefox-esr 60 firefox-esr --no-remote --profile "$WORK/firefox" \
+            "file://$ROOT/tests/e2e/apps/page.html#editable" && ready Firefox editable 40; then
+            # The contenteditable region holds two paragraphs: 21 and 17 characters.
+            accessible_app Firefox 38
+        fi
+        stop_app
+    else
+        skip Firefox "firefox-esr is not installed"
+    fi
+fi
+
+# --- Java Swing ------------------------------------------------------------------------------------------
+
+if wanted swing; then
+    jni=$(dirname "$(find /usr/lib -name libatk-wrapper.so -path '*jni*' 2>/dev/null | head -n1)")
+    if command -v javac >/dev/null 2>&1 && [[ -f /usr/share/java/java-atk-wrapper.jar && -d $jni ]]; then
+        mkdir -p "$WORK/swing"
+        # The JVM loads the bridge named in the accessibility properties of the home it is given.
+        echo "assistive_technologies=org.GNOME.Accessibility.AtkWrapper" >"$WORK/swing/.accessibility.properties"
+        if javac -d "$WORK/swing" "$ROOT/tests/e2e/apps/FocusSwing.java" >"$WORK/javac.log" 2>&1; then
+            if launch Swing FocusSwing 40 java -Duser.home="$WORK/swing" -Djava.library.path="$jni" \
+                -cp "$WORK/swing:/usr/share/java/java-atk-wrapper.jar" FocusSwing && ready Swing editable 30; then
+                accessible_app Swing 16
+            fi
+            stop_app
+        else
+            check "Swing: the test window compiles" "" "$(cat "$WORK/javac.log")"
+        fi
+    else
+        skip Swing "openjdk-17-jdk-headless or libatk-wrapper-java-jni is not installed"
+    fi
+fi
+
+echo "e2e-apps: $((SECONDS - started)) s"
+echo "$passed passed, $failed failed, $skipped skipped"
+((failed == 0))
