@@ -355,6 +355,82 @@ if wanted swing; then
     fi
 fi
 
+# --- xterm: no accessibility support at all ----------------------------------------------------------
+
+if wanted xterm; then
+    if command -v xterm >/dev/null 2>&1; then
+        # Control+V pastes the clipboard, as a user who pastes into a terminal sets it up; the
+        # terminal hands what it receives to a file, unchanged.
+        if launch XTerm XTerm 20 xterm -xrm 'XTerm*VT100.translations: #override Ctrl<Key>v: insert-selection(CLIPBOARD)' \
+            -e sh -c 'stty raw -echo; exec cat >"$0"' "$WORK/xterm.out"; then
+            # The reference sees no application: focusprobe has only the window to tell of.
+            expected=$(ref verdict "$APP_PID" "$APP_BUNDLE" "$APP_INSTANCE")
+            check "XTerm: frontmost" "$(ref frontmost "$APP_PID" "$APP_BUNDLE" "$APP_INSTANCE")" "$(fp frontmost)"
+            check "XTerm: info" "$expected" "$(fp info)"
+            check "XTerm: query" "false" "$(fp)"
+            check "XTerm: rescue finds no window to search" \
+                "${expected%\}},\"rescued\":false,\"candidates\":0,\"visited\":0,\"timedOut\":false}" "$(fp rescue)"
+            printf '+pasted' | xclip -selection clipboard -quiet >/dev/null 2>&1 &
+            copy=$!
+            PIDS+=("$copy")
+            wait_for 3 sh -c '[ "$(xclip -selection clipboard -o)" = +pasted ]'
+            check "XTerm: paste prints ok" "ok" "$(fp paste)"
+            wait_for 5 grep -qx -- +pasted "$WORK/xterm.out"
+            check "XTerm: paste reaches the terminal" "+pasted" "$(cat "$WORK/xterm.out")"
+            kill "$copy" 2>/dev/null
+        fi
+        stop_app
+    else
+        skip XTerm "xterm is not installed"
+    fi
+fi
+
+# --- Chromium started without accessibility ---------------------------------------------------------------
+
+# The page's fragment moves the focus: nothing can be asked of the tree before it is switched on.
+chromium_go() { # element
+    xdotool key --clearmodifiers ctrl+l >/dev/null 2>&1
+    xdotool type --delay 5 "file://$ROOT/tests/e2e/apps/page.html#$1" >/dev/null 2>&1
+    xdotool key Return >/dev/null 2>&1
+}
+
+if wanted chromium; then
+    if command -v chromium >/dev/null 2>&1; then
+        # Off on the bus when it starts, and no flag: whatever switches its tree on is focusprobe's.
+        busctl --user set-property org.a11y.Bus /org/a11y/bus org.a11y.Status IsEnabled b false
+        if launch Chromium Chromium 60 chromium --no-sandbox --no-first-run --no-default-browser-check --disable-gpu \
+            --disable-extensions --disable-sync --password-store=basic --user-data-dir="$WORK/chromium" \
+            "file://$ROOT/tests/e2e/apps/page.html#input"; then
+            first=$(fp info)
+            # What is true is known from the page (the input holds "typed text"), whether or not
+            # the tree ever appears; the reference must then agree.
+            truth="{\"bundleId\":\"$APP_BUNDLE\",\"appName\":\"Chromium\","
+            check "Chromium: the first info, on the input" "$truth"'"editable":true,"stage":"role","valueLen":10}' "$first"
+            ready Chromium editable 20
+            check "Chromium: the reference sees the input once focusprobe has asked" \
+                "$truth"'"editable":true,"stage":"role","valueLen":10}' "$(ref verdict "$APP_PID" "$APP_BUNDLE" "$APP_INSTANCE")"
+            check "Chromium: frontmost" "Chromium|$APP_BUNDLE|$APP_PID" "$(fp frontmost)"
+            check "Chromium: info on the input" "$truth"'"editable":true,"stage":"role","valueLen":10}' "$(fp info)"
+            check "Chromium: query on the input" "true" "$(fp)"
+            chromium_go button
+            on_button() { ref focused "$APP_PID" | grep -q '"role":"push-button"'; }
+            wait_for 10 on_button
+            check_match "Chromium: the reference sees the button focused" '"role":"push-button"' "$(ref focused "$APP_PID")"
+            check "Chromium: info on the button" "$truth"'"editable":false,"stage":"not_editable","valueLen":4}' "$(fp info)"
+            check "Chromium: query on the button" "false" "$(fp)"
+            rescue_checks Chromium
+            chromium_go input
+            on_input() { ref focused "$APP_PID" | grep -q '"valueLen":10,"role":"entry"'; }
+            wait_for 10 on_input
+            paste_checks Chromium
+        fi
+        stop_app
+        busctl --user set-property org.a11y.Bus /org/a11y/bus org.a11y.Status IsEnabled b true
+    else
+        skip Chromium "chromium is not installed"
+    fi
+fi
+
 echo "e2e-apps: $((SECONDS - started)) s"
 echo "$passed passed, $failed failed, $skipped skipped"
 ((failed == 0))
