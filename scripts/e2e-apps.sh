@@ -157,14 +157,20 @@ verdict_checks() { # label what query
 
 # Places the text on the clipboard (served until stopped), pastes it at the end of the focused
 # text and reads the text back through the reference.
+caret_end() { xdotool key --clearmodifiers ctrl+End >/dev/null 2>&1; }
+serve_clipboard() { # text: sets COPY_PID
+    printf '%s' "$1" | xclip -selection clipboard -quiet >/dev/null 2>&1 &
+    COPY_PID=$!
+    PIDS+=("$COPY_PID")
+    wait_for 3 sh -c "[ \"\$(xclip -selection clipboard -o)\" = '$1' ]"
+}
+
 paste_checks() { # label
     local before copy
-    xdotool key --clearmodifiers ctrl+End >/dev/null 2>&1
+    caret_end
     before=$(ref text "$APP_PID")
-    printf '+pasted' | xclip -selection clipboard -quiet >/dev/null 2>&1 &
-    copy=$!
-    PIDS+=("$copy")
-    wait_for 3 sh -c '[ "$(xclip -selection clipboard -o)" = +pasted ]'
+    serve_clipboard +pasted
+    copy=$COPY_PID
     check "$1: paste prints ok" "ok" "$(fp paste)"
     text_is() { [[ $(ref text "$APP_PID") == "$1" ]]; }
     wait_for 5 text_is "$before+pasted"
@@ -428,6 +434,130 @@ if wanted chromium; then
         busctl --user set-property org.a11y.Bus /org/a11y/bus org.a11y.Status IsEnabled b true
     else
         skip Chromium "chromium is not installed"
+    fi
+fi
+
+# --- headless sway: Firefox on Wayland, xterm through XWayland ------------------------------------------
+
+# A session of its own in a subshell (its own user, buses and clean-up); the counts come back in a
+# file. The checks and helpers above serve again, with the program and the reference run as the
+# session's user.
+sway_apps() {
+    local counts=$WORK/sway-counts
+    (
+        passed=0 failed=0 skipped=0
+        BIN_DIR=$(dirname "$BIN")
+        KEYBOARD=$BIN_DIR/focusprobe-wayland-keyboard
+        # shellcheck source=tests/e2e/wayland/session.sh
+        source "$ROOT/tests/e2e/wayland/session.sh"
+        trap 'echo "$passed $failed $skipped" >"$counts"; cleanup' EXIT
+        if [[ ! -x $KEYBOARD ]]; then
+            failed=$((failed + 1))
+            echo "FAIL sway: no keyboard helper at $KEYBOARD (built with the tests)"
+            exit
+        fi
+        prepare_user || { failed=$((failed + 1)); echo "FAIL sway: cannot create the session user"; exit; }
+        mkdir -p "$WORK/e2e/apps"
+        cp "$ROOT"/tests/e2e/apps/reference.py "$ROOT"/tests/e2e/apps/page.html "$WORK/e2e/apps/"
+        start_buses || { failed=$((failed + 1)); echo "FAIL sway: no session buses"; exit; }
+        start_sway xwayland || { failed=$((failed + 1)); echo "FAIL sway: sway did not start"; exit; }
+        start_reader keyboard "$WORK/bin/focusprobe-wayland-keyboard" us \
+            || { failed=$((failed + 1)); echo "FAIL sway: no keyboard"; exit; }
+        echo "e2e-apps: sway on $WAYLAND_DISPLAY, XWayland ${XWAYLAND_DISPLAY:-none}"
+        fp() { as_user timeout 20 "$FP" "$@" 2>>"$WORK/focusprobe.err"; }
+        ref() { as_user timeout 30 "$PYTHON" -W ignore "$WORK/e2e/apps/reference.py" "$@" 2>>"$WORK/reference.log"; }
+        caret_end() { ref caret-end "$APP_PID"; }
+        serve_clipboard() {
+            user_argv
+            "${USER_ARGV[@]}" wl-copy --foreground "$1" >/dev/null 2>&1 &
+            COPY_PID=$!
+            PIDS+=("$COPY_PID")
+            clipboard_is() { [[ $(as_user wl-paste -n 2>/dev/null) == "$1" ]]; }
+            wait_for 3 clipboard_is "$1"
+        }
+        focused_app_id() { as_user swaymsg -t get_tree | "$PYTHON" -c '
+import json, sys
+def walk(n):
+    if n.get("focused"):
+        props = n.get("window_properties") or {}
+        print(n.get("app_id") or props.get("class") or "", props.get("instance", ""), n.get("pid"))
+        return True
+    return any(walk(c) for c in n.get("nodes", []) + n.get("floating_nodes", []))
+walk(json.load(sys.stdin))'; }
+
+        if wanted sway-firefox && command -v firefox-esr >/dev/null 2>&1; then
+            firefox_profile "$WORK/home/firefox"
+            [[ ${#AS[@]} == 0 ]] || chown -R "$SESSION_USER" "$WORK/home/firefox"
+            user_argv
+            "${USER_ARGV[@]}" MOZ_ENABLE_WAYLAND=1 firefox-esr --no-remote --profile "$WORK/home/firefox" \
+                "file://$WORK/e2e/apps/page.html#editable" >"$WORK/firefox.log" 2>&1 &
+            APP_PID=$!
+            PIDS+=("$APP_PID")
+            has_firefox() { as_user swaymsg -t get_tree | grep -q '"app_id": "firefox-esr"'; }
+            if wait_for 90 has_firefox; then
+                as_user swaymsg '[app_id="firefox-esr"] focus' >/dev/null
+                read -r APP_BUNDLE _ _ < <(focused_app_id)
+                APP_INSTANCE=firefox-esr
+                if ready "Firefox on sway" editable 40; then
+                    accessible_app "Firefox on sway" 38
+                fi
+            else
+                failed=$((failed + 1))
+                echo "FAIL Firefox on sway: no window within 90 s ($(tail -n 2 "$WORK/firefox.log" | tr '\n' ' '))"
+            fi
+            stop_pid "$APP_PID"
+        elif wanted sway-firefox; then
+            skip "Firefox on sway" "firefox-esr is not installed"
+        fi
+
+        if wanted sway-xterm && command -v xterm >/dev/null 2>&1; then
+            if [[ -z ${XWAYLAND_DISPLAY:-} ]]; then
+                failed=$((failed + 1))
+                echo "FAIL xterm on sway: the session has no XWayland display"
+            else
+                user_argv
+                "${USER_ARGV[@]}" DISPLAY="$XWAYLAND_DISPLAY" xterm -title "focusprobe xterm" \
+                    -xrm 'XTerm*VT100.translations: #override Ctrl<Key>v: insert-selection(CLIPBOARD)' \
+                    -e sh -c 'stty raw -echo; exec cat >"$0"' "$WORK/home/xterm.out" >"$WORK/xterm.log" 2>&1 &
+                APP_PID=$!
+                PIDS+=("$APP_PID")
+                has_xterm() { as_user swaymsg -t get_tree | grep -q '"title": "focusprobe xterm"'; }
+                if wait_for 30 has_xterm; then
+                    as_user swaymsg '[title="focusprobe xterm"] focus' >/dev/null
+                    read -r APP_BUNDLE APP_INSTANCE _ < <(focused_app_id)
+                    expected=$(ref verdict "$APP_PID" "$APP_BUNDLE" "$APP_INSTANCE")
+                    check "xterm on sway: frontmost" "$(ref frontmost "$APP_PID" "$APP_BUNDLE" "$APP_INSTANCE")" \
+                        "$(fp frontmost)"
+                    check "xterm on sway: info" "$expected" "$(fp info)"
+                    check "xterm on sway: query" "false" "$(fp)"
+                    check "xterm on sway: rescue finds no window to search" \
+                        "${expected%\}},\"rescued\":false,\"candidates\":0,\"visited\":0,\"timedOut\":false}" "$(fp rescue)"
+                    # The clipboard of XWayland's windows is the X one, kept in step with Wayland's by sway.
+                    serve_clipboard +pasted
+                    check "xterm on sway: paste prints ok" "ok" "$(fp paste)"
+                    wait_for 5 grep -qx -- +pasted "$WORK/home/xterm.out"
+                    check "xterm on sway: paste reaches the terminal" "+pasted" "$(cat "$WORK/home/xterm.out" 2>/dev/null)"
+                    stop_pid "$COPY_PID"
+                else
+                    failed=$((failed + 1))
+                    echo "FAIL xterm on sway: no window within 30 s ($(tail -n 2 "$WORK/xterm.log" | tr '\n' ' '))"
+                fi
+                stop_pid "$APP_PID"
+            fi
+        elif wanted sway-xterm; then
+            skip "xterm on sway" "xterm is not installed"
+        fi
+    )
+    local p f s
+    read -r p f s <"$counts" || { p=0 f=1 s=0; echo "FAIL sway: the session ended without its counts"; }
+    passed=$((passed + p)) failed=$((failed + f)) skipped=$((skipped + s))
+}
+
+if wanted sway-firefox || wanted sway-xterm; then
+    if command -v sway >/dev/null 2>&1 && command -v wl-copy >/dev/null 2>&1 && command -v setpriv >/dev/null 2>&1; then
+        sway_apps
+    else
+        skip sway "sway, wl-clipboard or setpriv is not installed"
     fi
 fi
 

@@ -9,6 +9,7 @@
   reference.py focus PID editable|button [SECONDS]    grab the focus for the first such element
                                                        and wait until the reference sees it there
   reference.py point PID editable|button             a point inside the first such element
+  reference.py caret-end PID                          the caret to the end of the focused text
   reference.py text PID                               the text of the focused editable element
   reference.py tree PID                               the active window, indented (for debugging)
 
@@ -297,6 +298,13 @@ def main(argv):
         x, y, w, h = target.queryComponent().getExtents(pyatspi.WINDOW_COORDS)
         print("%d %d" % (x + min(w // 2, 40), y + min(h // 2, 20)))
         return 0
+    if command == "caret-end":
+        node = focused(app)
+        try:
+            text = node.queryText()
+            return 0 if text.setCaretOffset(text.characterCount) else 1
+        except Exception:
+            return 1
     if command == "text":
         node = focused(app)
         text = text_of(node) if node is not None else None
