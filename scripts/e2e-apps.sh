@@ -450,7 +450,7 @@ sway_apps() {
         KEYBOARD=$BIN_DIR/focusprobe-wayland-keyboard
         # shellcheck source=tests/e2e/wayland/session.sh
         source "$ROOT/tests/e2e/wayland/session.sh"
-        trap 'echo "$passed $failed $skipped" >"$counts"; cleanup' EXIT
+        trap 'echo "$passed $failed $skipped" >"$counts"; tail -n 5 "$WORK/reference.log" 2>/dev/null; cleanup' EXIT
         if [[ ! -x $KEYBOARD ]]; then
             failed=$((failed + 1))
             echo "FAIL sway: no keyboard helper at $KEYBOARD (built with the tests)"
