@@ -209,8 +209,8 @@ user_focus() { # label kind keys
 }
 
 # The checks of an application whose tree the reference reads. Focus goes over the bus, or for
-# a toolkit that refuses it, the user's way (keys to leave the text); rescue then cannot move
-# the focus either, and must say so.
+# a toolkit that refuses it, the user's way (keys to leave the text, a click into it); rescue
+# there has no sure way to move the focus, and must tell the truth of what it managed.
 accessible_app() { # label text-length [keys-to-a-control [keys-that-show-controls]]
     local label=$1 keys=${3:-} rescue
     check "$label: frontmost" "$(ref frontmost "$APP_PID" "$APP_BUNDLE" "$APP_INSTANCE")" "$(fp frontmost)"
@@ -225,13 +225,17 @@ accessible_app() { # label text-length [keys-to-a-control [keys-that-show-contro
         if [[ -z $keys ]]; then
             rescue_checks "$label"
         else
+            # Whatever it manages, it must tell the truth: the verdict of what is focused after it,
+            # and rescued true only with the focus on a text.
             rescue=$(fp rescue)
-            local before
-            before=$(ref verdict "$APP_PID" "$APP_BUNDLE" "$APP_INSTANCE")
-            before=${before%\}}
-            before=${before//\{/\\\{}
-            check_match "$label: rescue, refused by the toolkit, says so and tells the control's verdict" \
-                "^$before,\"rescued\":false,\"candidates\":[0-9]+,\"visited\":[1-9][0-9]*,\"timedOut\":(true|false)\}$" \
+            local after
+            after=$(ref verdict "$APP_PID" "$APP_BUNDLE" "$APP_INSTANCE")
+            [[ $rescue == *'"rescued":true'* ]] && check_match "$label: rescue says it focused a text: it did" \
+                '"editable":true' "$after"
+            after=${after%\}}
+            after=${after//\{/\\\{}
+            check_match "$label: rescue, where the toolkit refuses the focus over the bus, tells the verdict after it" \
+                "^$after,\"rescued\":(true|false),\"candidates\":[0-9]+,\"visited\":[1-9][0-9]*,\"timedOut\":(true|false)\}$" \
                 "$rescue"
         fi
     fi

@@ -6,15 +6,17 @@
   reference.py focused PID                            the focused element as one JSON line
   reference.py verdict PID BUNDLE NAME                the `info` line that tells the same
   reference.py frontmost PID BUNDLE NAME              the `frontmost` line for the application
-  reference.py focus PID editable|button [SECONDS]    grab the focus for the first such element
-                                                       and wait until the reference sees it there
-  reference.py point PID editable|button             a point inside the first such element
+  reference.py focus PID editable|button [SECONDS]    grab the focus for such an element (the
+                                                       largest text, the first control) and wait
+                                                       until the reference sees it there
+  reference.py point PID editable|button             a point inside that element, in the window
   reference.py caret-end PID                          the caret to the end of the focused text
   reference.py text PID                               the text of the focused editable element
   reference.py tree PID                               the active window, indented (for debugging)
 
 The focused element is the one a screen reader would announce: among the elements of the active
-window that claim the focused state, those with no focused descendant, an editable one first.
+window that claim the focused state, an editable one, else one that can take the focus, else any;
+of those the innermost.
 Its character count is what the user sees: an embedded-object character (U+FFFC) counts the
 characters of the text its object holds, recursively. Every wait is bounded by its seconds; a
 peer that does not answer fails the command rather than hanging it.
@@ -117,12 +119,7 @@ def walk(window):
 
 
 def editable(node):
-    r = role(node)
-    if r in TEXT_ENTRY:
-        return True
-    if r == pyatspi.ROLE_COMBO_BOX:
-        return has(node, pyatspi.STATE_EDITABLE)
-    return has(node, pyatspi.STATE_EDITABLE)
+    return role(node) in TEXT_ENTRY or has(node, pyatspi.STATE_EDITABLE)
 
 
 def stage(node):
