@@ -468,6 +468,9 @@ sway_apps() {
         start_reader keyboard "$WORK/bin/focusprobe-wayland-keyboard" us \
             || { failed=$((failed + 1)); echo "FAIL sway: no keyboard"; exit; }
         echo "e2e-apps: sway on $WAYLAND_DISPLAY, XWayland ${XWAYLAND_DISPLAY:-none}"
+        # What sway starts has XWayland's display beside its own, and so has the host that
+        # starts focusprobe.
+        [[ -n ${XWAYLAND_DISPLAY:-} ]] && SESSION_ENV=(DISPLAY="$XWAYLAND_DISPLAY")
         fp() { as_user timeout 20 "$FP" "$@" 2>>"$WORK/focusprobe.err"; }
         ref() { as_user timeout 30 "$PYTHON" -W ignore "$WORK/e2e/apps/reference.py" "$@" 2>>"$WORK/reference.log"; }
         caret_end() { ref caret-end "$APP_PID"; }

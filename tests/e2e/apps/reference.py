@@ -220,8 +220,9 @@ def find(app, kind):
         elif r in OTHER_CONTROLS:
             others.append(node)
     if kind == "editable":
-        # The document, not a search field: the largest.
-        return max(texts, key=area, default=None)
+        # The document, not a search field or a browser's address bar: the largest that is not a
+        # combo box.
+        return max(texts, key=lambda n: (role(n) != pyatspi.ROLE_COMBO_BOX, area(n)), default=None)
     return next(iter(buttons + claiming + others), None)
 
 
