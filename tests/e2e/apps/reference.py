@@ -35,6 +35,7 @@ EMBEDDED = "\ufffc"
 TEXT_ENTRY = {pyatspi.ROLE_TEXT, pyatspi.ROLE_ENTRY, pyatspi.ROLE_PASSWORD_TEXT, pyatspi.ROLE_TERMINAL}
 BUTTONS = {pyatspi.ROLE_PUSH_BUTTON, pyatspi.ROLE_CHECK_BOX, pyatspi.ROLE_TOGGLE_BUTTON, pyatspi.ROLE_RADIO_BUTTON}
 OTHER_CONTROLS = {pyatspi.ROLE_LABEL, pyatspi.ROLE_LINK, pyatspi.ROLE_LIST_ITEM, pyatspi.ROLE_MENU_ITEM}
+DOCUMENTS = {pyatspi.ROLE_DOCUMENT_WEB, pyatspi.ROLE_DOCUMENT_FRAME, pyatspi.ROLE_DOCUMENT_TEXT}
 # Containers whose children are many rows or cells: the focused element is never deep inside.
 MANY = {pyatspi.ROLE_TABLE, pyatspi.ROLE_TREE_TABLE, pyatspi.ROLE_TREE, pyatspi.ROLE_LIST}
 
@@ -202,7 +203,8 @@ def find(app, kind):
     # GTK 4 sets no showing state below the window: there, visible is all there is.
     shown = pyatspi.STATE_SHOWING if any(has(n, pyatspi.STATE_SHOWING) for n, _, _ in nodes[1:]) \
         else pyatspi.STATE_VISIBLE
-    for node, _, _ in nodes:
+    documents = {hash(n) for n, _, _ in nodes if role(n) in DOCUMENTS}
+    for node, _, path in nodes:
         s = states(node)
         if s is None or not s.contains(shown) or not s.contains(pyatspi.STATE_FOCUSABLE):
             continue
@@ -210,7 +212,7 @@ def find(app, kind):
             return node
         if kind == "editable":
             if editable(node):
-                texts.append(node)
+                texts.append((node, any(key in documents for key in path)))
             continue
         if editable(node):
             continue
@@ -220,9 +222,11 @@ def find(app, kind):
         elif r in OTHER_CONTROLS:
             others.append(node)
     if kind == "editable":
-        # The document, not a search field or a browser's address bar: the largest that is not a
-        # combo box.
-        return max(texts, key=lambda n: (role(n) != pyatspi.ROLE_COMBO_BOX, area(n)), default=None)
+        # The document, not a search field or a browser's address bar: one inside a document,
+        # else the largest that is not a combo box; of equals the outermost (a Wayland window
+        # may not know its elements' sizes).
+        best = max(texts, key=lambda t: (t[1], role(t[0]) != pyatspi.ROLE_COMBO_BOX, area(t[0])), default=None)
+        return best[0] if best else None
     return next(iter(buttons + claiming + others), None)
 
 
