@@ -62,6 +62,9 @@ check_match() { # name regex actual
     fi
 }
 
+# A text as a regular expression that matches exactly it.
+re_quote() { printf '%s' "$1" | sed 's/[][\\.*^$(){}+?|]/\\&/g'; }
+
 skip() { # name why
     skipped=$((skipped + 1))
     echo "SKIPPED $1: $2"
@@ -183,8 +186,7 @@ rescue_checks() { # label
     rescue=$(fp rescue)
     after=$(ref verdict "$APP_PID" "$APP_BUNDLE" "$APP_INSTANCE")
     check_match "$1: after rescue the reference sees an editable element focused" '"editable":true' "$after"
-    after=${after%\}}
-    after=${after//\{/\\\{}
+    after=$(re_quote "${after%\}}")
     check_match "$1: rescue focuses it and tells its verdict" \
         "^$after,\"rescued\":true,\"candidates\":[1-9][0-9]*,\"visited\":[1-9][0-9]*,\"timedOut\":(true|false)\}$" "$rescue"
 }
@@ -232,8 +234,7 @@ accessible_app() { # label text-length [keys-to-a-control [keys-that-show-contro
             after=$(ref verdict "$APP_PID" "$APP_BUNDLE" "$APP_INSTANCE")
             [[ $rescue == *'"rescued":true'* ]] && check_match "$label: rescue says it focused a text: it did" \
                 '"editable":true' "$after"
-            after=${after%\}}
-            after=${after//\{/\\\{}
+            after=$(re_quote "${after%\}}")
             check_match "$label: rescue, where the toolkit refuses the focus over the bus, tells the verdict after it" \
                 "^$after,\"rescued\":(true|false),\"candidates\":[0-9]+,\"visited\":[1-9][0-9]*,\"timedOut\":(true|false)\}$" \
                 "$rescue"
@@ -398,41 +399,65 @@ fi
 # --- Chromium started without accessibility ---------------------------------------------------------------
 
 # The page's fragment moves the focus: nothing can be asked of the tree before it is switched on.
+# The window's name tells when the page has done it.
 chromium_go() { # element
     xdotool key --clearmodifiers ctrl+l >/dev/null 2>&1
     xdotool type --delay 5 "file://$ROOT/tests/e2e/apps/page.html#$1" >/dev/null 2>&1
     xdotool key Return >/dev/null 2>&1
+    page_on() { [[ $(xdotool getwindowname "$APP_WINDOW" 2>/dev/null) == "focusprobe apps page #$1"* ]]; }
+    wait_for 10 page_on "$1"
 }
 
 if wanted chromium; then
     if command -v chromium >/dev/null 2>&1; then
-        # Off on the bus when it starts, and no flag: whatever switches its tree on is focusprobe's.
+        # Off on the bus when it starts, and no flag. Chromium 156 then never joins the bus, and
+        # nothing another process can do brings its page into the tree (docs/linux.md): it is
+        # judged by pyatspi as everything else. Where the page is there, the verdicts must be the
+        # page's; where it is not, focusprobe must not claim a text nobody can see, and paste,
+        # which needs no tree, must still paste (read back through the clipboard).
         busctl --user set-property org.a11y.Bus /org/a11y/bus org.a11y.Status IsEnabled b false
         if launch Chromium Chromium 60 chromium --no-sandbox --no-first-run --no-default-browser-check --disable-gpu \
             --disable-extensions --disable-sync --password-store=basic --user-data-dir="$WORK/chromium" \
             "file://$ROOT/tests/e2e/apps/page.html#input"; then
-            first=$(fp info)
-            # What is true is known from the page (the input holds "typed text"), whether or not
-            # the tree ever appears; the reference must then agree.
-            truth="{\"bundleId\":\"$APP_BUNDLE\",\"appName\":\"Chromium\","
-            check "Chromium: the first info, on the input" "$truth"'"editable":true,"stage":"role","valueLen":10}' "$first"
-            ready Chromium editable 20
-            check "Chromium: the reference sees the input once focusprobe has asked" \
-                "$truth"'"editable":true,"stage":"role","valueLen":10}' "$(ref verdict "$APP_PID" "$APP_BUNDLE" "$APP_INSTANCE")"
-            check "Chromium: frontmost" "Chromium|$APP_BUNDLE|$APP_PID" "$(fp frontmost)"
-            check "Chromium: info on the input" "$truth"'"editable":true,"stage":"role","valueLen":10}' "$(fp info)"
-            check "Chromium: query on the input" "true" "$(fp)"
-            chromium_go button
-            on_button() { ref focused "$APP_PID" | grep -q '"role":"push-button"'; }
-            wait_for 10 on_button
-            check_match "Chromium: the reference sees the button focused" '"role":"push-button"' "$(ref focused "$APP_PID")"
-            check "Chromium: info on the button" "$truth"'"editable":false,"stage":"not_editable","valueLen":4}' "$(fp info)"
-            check "Chromium: query on the button" "false" "$(fp)"
-            rescue_checks Chromium
             chromium_go input
-            on_input() { ref focused "$APP_PID" | grep -q '"valueLen":10,"role":"entry"'; }
-            wait_for 10 on_input
-            paste_checks Chromium
+            first=$(fp info)
+            if wait_for 5 ref ready "$APP_PID" editable; then
+                # The input holds "typed text".
+                check_match "Chromium: the page in the tree tells the input's verdict" \
+                    '"editable":true,"stage":"role","valueLen":10}$' "$(ref verdict "$APP_PID" "$APP_BUNDLE" "$APP_INSTANCE")"
+            else
+                echo "     Chromium's page is not in the accessibility tree: judged by what pyatspi sees"
+            fi
+            expected=$(ref verdict "$APP_PID" "$APP_BUNDLE" "$APP_INSTANCE")
+            check "Chromium: the first info, on the input" "$expected" "$first"
+            check "Chromium: frontmost" "$(ref frontmost "$APP_PID" "$APP_BUNDLE" "$APP_INSTANCE")" "$(fp frontmost)"
+            check "Chromium: info on the input" "$expected" "$(fp info)"
+            check "Chromium: query on the input" "$([[ $expected == *'"editable":true'* ]] && echo true || echo false)" "$(fp)"
+            chromium_go button
+            expected=$(ref verdict "$APP_PID" "$APP_BUNDLE" "$APP_INSTANCE")
+            check_match "Chromium: nobody sees a text focused on the button" '"editable":false' "$expected"
+            check "Chromium: info on the button" "$expected" "$(fp info)"
+            check "Chromium: query on the button" "false" "$(fp)"
+            if ref ready "$APP_PID" editable; then
+                rescue_checks Chromium
+            else
+                expected=$(re_quote "${expected%\}}")
+                check_match "Chromium: rescue without the page focuses nothing and says so" \
+                    "^$expected,\"rescued\":false,\"candidates\":0,\"visited\":[0-9]+,\"timedOut\":false\}$" \
+                    "$(fp rescue)"
+            fi
+            chromium_go input
+            xdotool key --clearmodifiers End >/dev/null 2>&1
+            serve_clipboard +pasted
+            check "Chromium: paste prints ok" "ok" "$(fp paste)"
+            # The input's text comes back through the clipboard: Chromium takes it over.
+            copied() {
+                xdotool key --clearmodifiers ctrl+a ctrl+c >/dev/null 2>&1
+                [[ $(xclip -selection clipboard -o 2>/dev/null) == "typed text+pasted" ]]
+            }
+            wait_for 5 copied
+            check "Chromium: paste reaches the input" "typed text+pasted" "$(xclip -selection clipboard -o 2>/dev/null)"
+            kill "$COPY_PID" 2>/dev/null
         fi
         stop_app
         busctl --user set-property org.a11y.Bus /org/a11y/bus org.a11y.Status IsEnabled b true
