@@ -334,7 +334,7 @@ if wanted firefox; then
     if command -v firefox-esr >/dev/null 2>&1; then
         firefox_profile "$WORK/firefox"
         if launch Firefox firefox-esr 60 firefox-esr --no-remote --profile "$WORK/firefox" \
-            "file://$ROOT/tests/e2e/apps/page.html#editable" && ready Firefox editable 40; then
+            "file://$ROOT/tests/e2e/apps/page.html#editable" && ready Firefox page 40; then
             # The contenteditable region holds two paragraphs: 21 and 17 characters.
             accessible_app Firefox 38
         fi
@@ -530,7 +530,7 @@ walk(json.load(sys.stdin))'; }
                 as_user swaymsg '[app_id="firefox-esr"] focus' >/dev/null
                 read -r APP_BUNDLE _ _ < <(focused_app_id)
                 APP_INSTANCE=firefox-esr
-                if ready "Firefox on sway" editable 40; then
+                if ready "Firefox on sway" page 40; then
                     accessible_app "Firefox on sway" 38
                 fi
             else

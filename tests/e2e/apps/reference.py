@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """What pyatspi sees in a real application, the reference the application checks judge by.
 
-  reference.py ready PID editable|button|any         whether the application of PID is on the bus
+  reference.py ready PID editable|page|button|any    whether the application of PID is on the bus
                                                        with such an element in its active window
+                                                       (page: an editable one inside a document)
   reference.py focused PID                            the focused element as one JSON line
   reference.py verdict PID BUNDLE NAME                the `info` line that tells the same
   reference.py frontmost PID BUNDLE NAME              the `frontmost` line for the application
@@ -191,6 +192,23 @@ def describe(app, node):
             "name": node.name}
 
 
+def settled(app):
+    """The focused element's description once two readings 100 ms apart agree: Firefox fills in
+    an object's text only after it is first asked for, and says 0 characters until then."""
+    seen = describe(app, focused(app) if app else None)
+    context = GLib.MainContext.default()
+    for _ in range(10):
+        time.sleep(0.1)
+        while context.pending():
+            context.iteration(False)
+        pyatspi.Registry.getDesktop(0).clear_cache()
+        again = describe(app, focused(app) if app else None)
+        if again == seen:
+            break
+        seen = again
+    return seen
+
+
 def find(app, kind):
     """An element of the window that can take the focus: the largest editable one, or the first
     control that is not (a button, else a label or link that takes the focus)."""
@@ -210,7 +228,7 @@ def find(app, kind):
             continue
         if kind == "any":
             return node
-        if kind == "editable":
+        if kind in ("editable", "page"):
             if editable(node):
                 texts.append((node, any(key in documents for key in path)))
             continue
@@ -221,7 +239,9 @@ def find(app, kind):
             (claiming if s.contains(pyatspi.STATE_FOCUSED) else buttons).append(node)
         elif r in OTHER_CONTROLS:
             others.append(node)
-    if kind == "editable":
+    if kind == "page":
+        texts = [t for t in texts if t[1]]
+    if kind in ("editable", "page"):
         # The document, not a search field or a browser's address bar: one inside a document,
         # else the largest that is not a combo box; of equals the outermost (a Wayland window
         # may not know its elements' sizes).
@@ -263,7 +283,7 @@ def main(argv):
     if command == "ready":
         return 0 if app is not None and find(app, argv[3]) is not None else 1
     if command == "focused":
-        print(json.dumps(describe(app, focused(app) if app else None), separators=(",", ":")))
+        print(json.dumps(settled(app), separators=(",", ":")))
         return 0
     if command in ("verdict", "frontmost"):
         # The lines focusprobe should print: the names are the window's identifier and the
@@ -273,7 +293,7 @@ def main(argv):
         if command == "frontmost":
             print("%s|%s|%d" % (name, bundle, pid))
             return 0
-        seen = describe(app, focused(app) if app else None)
+        seen = settled(app)
         print(json.dumps({"bundleId": bundle, "appName": name, "editable": seen["editable"], "stage": seen["stage"],
                           "valueLen": seen["valueLen"]}, separators=(",", ":")))
         return 0
