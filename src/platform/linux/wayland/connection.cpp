@@ -89,6 +89,9 @@ WaylandConnection::~WaylandConnection()
     if (virtualKeyboardManager_ != nullptr) {
         wl_proxy_destroy(virtualKeyboardManager_);
     }
+    if (fakeInput_ != nullptr) {
+        wl_proxy_destroy(fakeInput_);
+    }
     for (const auto& handle : toplevels_) {
         wl_proxy_destroy(handle->proxy);
     }
@@ -121,6 +124,10 @@ void WaylandConnection::onGlobal(
         // Bound only when asked for: binding makes the compositor send the whole list.
         self->toplevelManagerName_ = name;
         self->toplevelManagerVersion_ = version;
+    } else if (kind == "org_kde_kwin_fake_input" && !self->fakeInputName_) {
+        // Bound only when keys are to be pressed: no other command has a use for it.
+        self->fakeInputName_ = name;
+        self->fakeInputVersion_ = version;
     } else if (kind == "zwp_virtual_keyboard_manager_v1" && self->virtualKeyboardManager_ == nullptr) {
         self->virtualKeyboardManager_
             = static_cast<wl_proxy*>(wl_registry_bind(registry, name, &virtualKeyboardManagerInterface, 1));

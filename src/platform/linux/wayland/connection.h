@@ -53,6 +53,11 @@ public:
     bool uploadKeymap(const std::string& keymapText, const Deadline& deadline);
     void virtualKey(std::uint32_t evdevKey, bool down);
     void virtualModifiers(std::uint32_t depressed);
+    // KWin's fake input, offered only to the programs KWin has granted it (KDE Plasma).
+    bool offersFakeInput(const Deadline& deadline);
+    // Binds it and says who is asking; false when the compositor does not answer.
+    bool startFakeInput(const std::string& application, const std::string& reason, const Deadline& deadline);
+    void fakeKey(std::uint32_t evdevKey, bool down);
     // The windows the compositor lists, where it offers the list (wlroots desktops); nothing
     // where it does not.
     std::optional<std::vector<Toplevel>> toplevels(const Deadline& deadline);
@@ -82,6 +87,9 @@ private:
     wl_keyboard* keyboard_ = nullptr;
     wl_proxy* virtualKeyboardManager_ = nullptr;
     wl_proxy* virtualKeyboard_ = nullptr;
+    std::optional<std::uint32_t> fakeInputName_;
+    std::uint32_t fakeInputVersion_ = 0;
+    wl_proxy* fakeInput_ = nullptr;
     std::optional<std::uint32_t> toplevelManagerName_;
     std::uint32_t toplevelManagerVersion_ = 0;
     wl_proxy* toplevelManager_ = nullptr;

@@ -53,8 +53,18 @@ const std::array<wl_message, 2> toplevelManagerEvents{
 const wl_interface serverToplevelManagerInterface{
     "zwlr_foreign_toplevel_manager_v1", 3, 1, toplevelManagerRequests.data(), 2, toplevelManagerEvents.data()};
 
+// KWin's fake input, at a version past the client's (a newer KWin's).
+const std::array<wl_message, 11> fakeInputRequests{{{"authenticate", "ss", serverTypes.data()},
+    {"pointer_motion", "ff", serverTypes.data()}, {"button", "uu", serverTypes.data()},
+    {"axis", "uf", serverTypes.data()}, {"touch_down", "2uff", serverTypes.data()},
+    {"touch_motion", "2uff", serverTypes.data()}, {"touch_up", "2u", serverTypes.data()},
+    {"touch_cancel", "2", serverTypes.data()}, {"touch_frame", "2", serverTypes.data()},
+    {"pointer_motion_absolute", "3ff", serverTypes.data()}, {"keyboard_key", "4uu", serverTypes.data()}}};
+const wl_interface serverFakeInputInterface{"org_kde_kwin_fake_input", 5, 11, fakeInputRequests.data(), 0, nullptr};
+
 struct Desktop {
     bool seatKeyboard = true;
+    int fakeInputVersion = 0; // 0: not offered
     std::string keymap = "xkb_keymap { test };";
     std::uint32_t claimedKeymapSize = 0; // 0: the text's own size
     bool virtualKeyboard = false;
@@ -86,6 +96,9 @@ public:
         wl_global_create(display_, &wl_seat_interface, 5, this, bindSeat);
         if (setup_.virtualKeyboard) {
             wl_global_create(display_, &serverKeyboardManagerInterface, 1, this, bindKeyboardManager);
+        }
+        if (setup_.fakeInputVersion > 0) {
+            wl_global_create(display_, &serverFakeInputInterface, setup_.fakeInputVersion, this, bindFakeInput);
         }
         if (!setup_.toplevels.empty()) {
             wl_global_create(display_, &serverToplevelManagerInterface, 3, this, bindToplevelManager);
@@ -192,6 +205,28 @@ private:
         wl_resource_set_implementation(resource, &manager, data, nullptr);
     }
 
+    struct FakeInput {
+        void (*authenticate)(wl_client*, wl_resource*, const char*, const char*);
+        std::array<void (*)(), 9> pointerAndTouch; // never sent by the client
+        void (*keyboardKey)(wl_client*, wl_resource*, std::uint32_t, std::uint32_t);
+    };
+
+    static void bindFakeInput(wl_client* client, void* data, std::uint32_t version, std::uint32_t id)
+    {
+        static const FakeInput implementation{
+            [](wl_client* /*c*/, wl_resource* r, const char* application, const char* reason) {
+                of(r).note(std::string("authenticate ") + application + " / " + reason);
+            },
+            {},
+            [](wl_client* /*c*/, wl_resource* r, std::uint32_t key, std::uint32_t state) {
+                of(r).note("keyboard_key " + std::to_string(key) + " " + std::to_string(state));
+            }};
+        auto* self = static_cast<FakeCompositor*>(data);
+        self->note("fake input version " + std::to_string(version));
+        wl_resource* resource = wl_resource_create(client, &serverFakeInputInterface, static_cast<int>(version), id);
+        wl_resource_set_implementation(resource, &implementation, self, nullptr);
+    }
+
     static void bindToplevelManager(wl_client* client, void* data, std::uint32_t version, std::uint32_t id)
     {
         auto* self = static_cast<FakeCompositor*>(data);
@@ -279,6 +314,38 @@ TEST(WaylandConnection, VirtualKeyboardRequests)
     EXPECT_EQ(compositor.log(),
         (std::vector<std::string>{"create_virtual_keyboard on wl_seat", std::string("keymap 1 keymap text") + '\0',
             "key 29 1", "modifiers 4 0 0 0", "key 47 1", "key 47 0"}));
+}
+
+// Keys need version 4; the client binds no later version than the one it knows, says who it is
+// before its first key, and a compositor that does not offer the interface gets no key at all.
+TEST(WaylandConnection, FakeInputByVersion)
+{
+    struct Case {
+        int offered;
+        bool usable;
+    };
+    for (const Case& c : {Case{0, false}, Case{3, false}, Case{4, true}, Case{5, true}}) {
+        SCOPED_TRACE("offered version " + std::to_string(c.offered));
+        Desktop kwin;
+        kwin.fakeInputVersion = c.offered;
+        FakeCompositor compositor(kwin);
+        const auto connection = WaylandConnection::open(compositor.path(), soon());
+        ASSERT_NE(connection, nullptr);
+        EXPECT_EQ(connection->offersFakeInput(soon()), c.usable);
+        EXPECT_EQ(connection->startFakeInput("focusprobe", "paste", soon()), c.usable);
+        connection->fakeKey(29, true);
+        connection->fakeKey(47, true);
+        connection->fakeKey(47, false);
+        connection->fakeKey(29, false);
+        ASSERT_TRUE(connection->sync(soon()));
+        const std::vector<std::string> expected = c.usable
+            ? std::vector<std::string>{"fake input version 4", "authenticate focusprobe / paste", "keyboard_key 29 1",
+                "keyboard_key 47 1", "keyboard_key 47 0", "keyboard_key 29 0"}
+            : std::vector<std::string>{};
+        EXPECT_EQ(compositor.log(), expected);
+        // Bound once: a second start is refused.
+        EXPECT_FALSE(connection->startFakeInput("focusprobe", "paste", soon()));
+    }
 }
 
 TEST(WaylandConnection, WindowListWithTheActiveOne)
