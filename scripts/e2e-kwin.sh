@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# End-to-end checks of the Wayland backend on KDE's compositor: a headless KWin with a GTK 3
-# window, `paste` through KWin's fake input (the desktop entry that grants it installed for the
-# binary under test) under us and Dvorak, with the text read back, and `frontmost` across focus
-# moves. The session runs as an ordinary user; everything started here is stopped again by
+# End-to-end checks of the Wayland backend on KDE's compositor: a headless KWin with two GTK 3
+# windows, `frontmost` across focus moves, `info`, `paste` through KWin's fake input (the desktop
+# entry that grants it installed for the binary under test) and, without the entry, through the
+# desktop portal's remote desktop, each under us and Dvorak with the text read back, and
+# `modtap`'s `error`. The session runs as an ordinary user; everything started here is stopped again by
 # process id.
 #
 # Usage: scripts/e2e-kwin.sh [path/to/focusprobe]
@@ -151,6 +152,9 @@ TWO_PID=${READER_PID[two]}
 
 focus "focusprobe kwin one" "$ONE_PID"
 check "frontmost names GTK window one" "focusprobe-kwin-one|org.focusprobe.KwinOne|$ONE_PID" "$(fp frontmost)"
+check "info on window one's entry" \
+    '{"bundleId":"org.focusprobe.KwinOne","appName":"focusprobe-kwin-one","editable":true,"stage":"role","valueLen":5}' \
+    "$(fp info)"
 focus "focusprobe kwin two" "$TWO_PID"
 check "frontmost follows the focus to window two" "focusprobe-kwin-two|org.focusprobe.KwinTwo|$TWO_PID" \
     "$(fp frontmost)"
