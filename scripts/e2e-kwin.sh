@@ -158,6 +158,14 @@ check "info on window one's entry" \
 focus "focusprobe kwin two" "$TWO_PID"
 check "frontmost follows the focus to window two" "focusprobe-kwin-two|org.focusprobe.KwinTwo|$TWO_PID" \
     "$(fp frontmost)"
+# With the entry KWin lists its windows to the binary, and frontmost reads the list.
+SESSION_ENV=(WAYLAND_DEBUG=client)
+as_user "$FP" frontmost >"$WORK/debug.out" 2>"$WORK/debug.err"
+SESSION_ENV=()
+check "frontmost through KWin's window list names window two" \
+    "focusprobe-kwin-two|org.focusprobe.KwinTwo|$TWO_PID" "$(cat "$WORK/debug.out")"
+check "frontmost reads the active window from KWin's window list" "yes" \
+    "$(grep -q 'org_kde_plasma_window@[0-9]*\.state_changed(' "$WORK/debug.err" && echo yes)"
 
 check "paste-keycode under us" "9" "$(fp paste-keycode)"
 paste_into two "through fake input under us" "+us"

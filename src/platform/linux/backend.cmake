@@ -35,6 +35,7 @@ add_library(focusprobe_wayland STATIC
   ${focusprobe_linux_dir}/wayland/toplevels.cpp
   ${focusprobe_linux_dir}/wayland/kde_protocols.cpp
   ${focusprobe_linux_dir}/wayland/kde_fake_input.cpp
+  ${focusprobe_linux_dir}/wayland/plasma_windows.cpp
   ${focusprobe_linux_dir}/wayland/keymap.cpp
   ${focusprobe_linux_dir}/wayland/app_id.cpp)
 target_link_libraries(focusprobe_wayland PUBLIC focusprobe_core focusprobe_linux_pure PkgConfig::FOCUSPROBE_WAYLAND)

@@ -92,6 +92,10 @@ WaylandConnection::~WaylandConnection()
     if (fakeInput_ != nullptr) {
         wl_proxy_destroy(fakeInput_);
     }
+    plasmaWindows_.clear();
+    if (plasmaManagement_ != nullptr) {
+        wl_proxy_destroy(plasmaManagement_);
+    }
     for (const auto& handle : toplevels_) {
         wl_proxy_destroy(handle->proxy);
     }
@@ -124,6 +128,10 @@ void WaylandConnection::onGlobal(
         // Bound only when asked for: binding makes the compositor send the whole list.
         self->toplevelManagerName_ = name;
         self->toplevelManagerVersion_ = version;
+    } else if (kind == "org_kde_plasma_window_management" && !self->plasmaManagementName_) {
+        // Bound only when asked for, as the wlroots list is.
+        self->plasmaManagementName_ = name;
+        self->plasmaManagementVersion_ = version;
     } else if (kind == "org_kde_kwin_fake_input" && !self->fakeInputName_) {
         // Bound only when keys are to be pressed: no other command has a use for it.
         self->fakeInputName_ = name;

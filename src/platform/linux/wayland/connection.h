@@ -61,6 +61,8 @@ public:
     // The windows the compositor lists, where it offers the list (wlroots desktops); nothing
     // where it does not.
     std::optional<std::vector<Toplevel>> toplevels(const Deadline& deadline);
+    // KWin's window list, where KWin grants it (KDE Plasma); nothing where it does not.
+    std::optional<std::vector<Toplevel>> plasmaWindows(const Deadline& deadline);
 
     // Sends what is queued and waits until the compositor has handled it.
     bool sync(const Deadline& deadline);
@@ -79,6 +81,9 @@ private:
     struct ToplevelHandle;
     static void onToplevel(void* data, wl_proxy* manager, wl_proxy* handle);
     static void onToplevelsFinished(void* data, wl_proxy* manager);
+    struct PlasmaWindow;
+    static void destroyPlasmaWindow(PlasmaWindow* window);
+    static void onPlasmaWindow(void* data, wl_proxy* manager, std::uint32_t id);
     static void onKeymap(void* data, wl_keyboard* keyboard, std::uint32_t format, std::int32_t fd, std::uint32_t size);
 
     wl_display* display_;
@@ -94,6 +99,11 @@ private:
     std::uint32_t toplevelManagerVersion_ = 0;
     wl_proxy* toplevelManager_ = nullptr;
     std::vector<std::unique_ptr<ToplevelHandle>> toplevels_;
+    std::optional<std::uint32_t> plasmaManagementName_;
+    std::uint32_t plasmaManagementVersion_ = 0;
+    wl_proxy* plasmaManagement_ = nullptr;
+    std::vector<std::uint32_t> plasmaWindowIds_;
+    std::vector<std::unique_ptr<PlasmaWindow, void (*)(PlasmaWindow*)>> plasmaWindows_;
     std::optional<std::uint32_t> capabilities_;
     bool keymapArrived_ = false;
     std::optional<std::string> keymap_;

@@ -18,4 +18,17 @@ inline constexpr std::uint32_t authenticateOpcode = 0;
 inline constexpr std::uint32_t keyboardKeyOpcode = 10;
 } // namespace fakeinput
 
+// org_kde_plasma_window_management and org_kde_plasma_window (KWin's window list), bound at
+// version 16, whose events end with resource_name_changed.
+extern const wl_interface plasmaWindowManagementInterface;
+extern const wl_interface plasmaWindowInterface;
+
+namespace plasmawindow {
+inline constexpr std::uint32_t managementVersion = 16;
+inline constexpr std::uint32_t getWindowOpcode = 1; // of the manager
+inline constexpr std::uint32_t destroyOpcode = 8;
+inline constexpr std::uint32_t destroyVersion = 4;
+inline constexpr std::uint32_t stateActive = 1;
+} // namespace plasmawindow
+
 } // namespace focusprobe::platform::wayland
