@@ -62,8 +62,33 @@ const std::array<wl_message, 11> fakeInputRequests{{{"authenticate", "ss", serve
     {"pointer_motion_absolute", "3ff", serverTypes.data()}, {"keyboard_key", "4uu", serverTypes.data()}}};
 const wl_interface serverFakeInputInterface{"org_kde_kwin_fake_input", 5, 11, fakeInputRequests.data(), 0, nullptr};
 
+// KWin's window list: the requests and events the client uses, at the front of each table.
+extern const wl_interface serverPlasmaWindowInterface;
+std::array<const wl_interface*, 2> plasmaTypes{&serverPlasmaWindowInterface, nullptr};
+const std::array<wl_message, 2> plasmaManagementRequests{
+    {{"show_desktop", "u", plasmaTypes.data() + 1}, {"get_window", "nu", plasmaTypes.data()}}};
+const std::array<wl_message, 5> plasmaManagementEvents{{{"show_desktop_changed", "u", plasmaTypes.data() + 1},
+    {"window", "u", plasmaTypes.data() + 1}, {"stacking_order_changed", "11a", plasmaTypes.data() + 1},
+    {"stacking_order_uuid_changed", "12s", plasmaTypes.data() + 1},
+    {"window_with_uuid", "13us", plasmaTypes.data() + 1}}};
+const wl_interface serverPlasmaManagementInterface{
+    "org_kde_plasma_window_management", 16, 2, plasmaManagementRequests.data(), 5, plasmaManagementEvents.data()};
+const std::array<wl_message, 7> plasmaWindowEvents{{{"title_changed", "s", plasmaTypes.data() + 1},
+    {"app_id_changed", "s", plasmaTypes.data() + 1}, {"state_changed", "u", plasmaTypes.data() + 1},
+    {"virtual_desktop_changed", "i", plasmaTypes.data() + 1}, {"themed_icon_name_changed", "s", plasmaTypes.data() + 1},
+    {"unmapped", "", plasmaTypes.data() + 1}, {"initial_state", "4", plasmaTypes.data() + 1}}};
+const wl_interface serverPlasmaWindowInterface{"org_kde_plasma_window", 16, 0, nullptr, 7, plasmaWindowEvents.data()};
+
+struct PlasmaWindow {
+    std::string title;
+    std::string appId;
+    std::uint32_t state = 0;
+    bool unmapped = false;
+};
+
 struct Desktop {
     bool seatKeyboard = true;
+    std::vector<PlasmaWindow> plasmaWindows; // empty: no KWin window list
     int fakeInputVersion = 0; // 0: not offered
     std::string keymap = "xkb_keymap { test };";
     std::uint32_t claimedKeymapSize = 0; // 0: the text's own size
@@ -96,6 +121,9 @@ public:
         wl_global_create(display_, &wl_seat_interface, 5, this, bindSeat);
         if (setup_.virtualKeyboard) {
             wl_global_create(display_, &serverKeyboardManagerInterface, 1, this, bindKeyboardManager);
+        }
+        if (!setup_.plasmaWindows.empty()) {
+            wl_global_create(display_, &serverPlasmaManagementInterface, 16, this, bindPlasmaManagement);
         }
         if (setup_.fakeInputVersion > 0) {
             wl_global_create(display_, &serverFakeInputInterface, setup_.fakeInputVersion, this, bindFakeInput);
@@ -225,6 +253,42 @@ private:
         self->note("fake input version " + std::to_string(version));
         wl_resource* resource = wl_resource_create(client, &serverFakeInputInterface, static_cast<int>(version), id);
         wl_resource_set_implementation(resource, &implementation, self, nullptr);
+    }
+
+    // As KWin 5.27: each window announced by its uuid alone, its state sent when asked for.
+    static void bindPlasmaManagement(wl_client* client, void* data, std::uint32_t version, std::uint32_t id)
+    {
+        struct Management {
+            void (*showDesktop)(wl_client*, wl_resource*, std::uint32_t);
+            void (*getWindow)(wl_client*, wl_resource*, std::uint32_t, std::uint32_t);
+        };
+        static const Management implementation{[](wl_client* /*c*/, wl_resource* /*r*/, std::uint32_t /*state*/) {},
+            [](wl_client* c, wl_resource* r, std::uint32_t windowId, std::uint32_t internalId) {
+                FakeCompositor& self = of(r);
+                self.note("get_window " + std::to_string(internalId));
+                wl_resource* window
+                    = wl_resource_create(c, &serverPlasmaWindowInterface, wl_resource_get_version(r), windowId);
+                wl_resource_set_implementation(window, nullptr, &self, nullptr);
+                if (internalId == 0 || internalId > self.setup_.plasmaWindows.size()) {
+                    return;
+                }
+                const PlasmaWindow& shown = self.setup_.plasmaWindows[internalId - 1];
+                wl_resource_post_event(window, 1, shown.appId.c_str());
+                wl_resource_post_event(window, 0, shown.title.c_str());
+                wl_resource_post_event(window, 2, shown.state);
+                if (shown.unmapped) {
+                    wl_resource_post_event(window, 5);
+                }
+                wl_resource_post_event(window, 6);
+            }};
+        auto* self = static_cast<FakeCompositor*>(data);
+        self->note("plasma window management version " + std::to_string(version));
+        wl_resource* manager
+            = wl_resource_create(client, &serverPlasmaManagementInterface, static_cast<int>(version), id);
+        wl_resource_set_implementation(manager, &implementation, self, nullptr);
+        for (std::uint32_t i = 1; i <= self->setup_.plasmaWindows.size(); ++i) {
+            wl_resource_post_event(manager, 4, i, ("{uuid-" + std::to_string(i) + "}").c_str());
+        }
     }
 
     static void bindToplevelManager(wl_client* client, void* data, std::uint32_t version, std::uint32_t id)
@@ -367,6 +431,34 @@ TEST(WaylandConnection, WindowListWithTheActiveOne)
     EXPECT_EQ((*toplevels)[2].title, "");
     // Bound at the version whose events the client knows.
     EXPECT_EQ(compositor.log(), std::vector<std::string>{"toplevel manager version 2"});
+}
+
+// Where no wlroots list is offered, KWin's stands in: windows announced by uuid alone are asked
+// for by id, the active flag is bit 0 of the state, an unmapped window is left out.
+TEST(WaylandConnection, KwinWindowListWhereNoWlrootsListIs)
+{
+    Desktop kwin;
+    kwin.plasmaWindows = {{"editor", "org.example.Editor", 0x3C00, false},
+        {"focusprobe kwin one", "focusprobe-kwin-one", 0x3C01, false}, {"gone", "gone", 1, true}};
+    FakeCompositor compositor(kwin);
+    const auto connection = WaylandConnection::open(compositor.path(), soon());
+    ASSERT_NE(connection, nullptr);
+    const auto windows = connection->toplevels(soon());
+    ASSERT_TRUE(windows);
+    ASSERT_EQ(windows->size(), 2U);
+    EXPECT_EQ((*windows)[0].title, "editor");
+    EXPECT_EQ((*windows)[0].appId, "org.example.Editor");
+    EXPECT_FALSE((*windows)[0].activated);
+    EXPECT_EQ((*windows)[1].title, "focusprobe kwin one");
+    EXPECT_EQ((*windows)[1].appId, "focusprobe-kwin-one");
+    EXPECT_TRUE((*windows)[1].activated);
+    // Read once: a second look asks the compositor nothing more.
+    const auto again = connection->toplevels(soon());
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->size(), 2U);
+    EXPECT_EQ(compositor.log(),
+        (std::vector<std::string>{
+            "plasma window management version 16", "get_window 1", "get_window 2", "get_window 3"}));
 }
 
 TEST(WaylandConnection, NoCompositorAtTheSocket)
