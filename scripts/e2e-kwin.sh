@@ -77,7 +77,6 @@ start_kwin() {
         SESSION_ENV=()
         if wait_for 15 test -S "$RUNTIME/$name"; then
             PIDS+=("$pid")
-            COMPOSITOR_PID=$pid
             WAYLAND_DISPLAY=$name
             return 0
         fi
