@@ -17,3 +17,15 @@ function(focusprobe_install_data file folder)
 endfunction()
 
 # Installed data files, one line each.
+
+# KWin (KDE Plasma) offers its fake input and its window list only to the program a desktop
+# entry names by its absolute path, so Exec= is written when the prefix is known: at install
+# time, which is also when the Debian package's /usr takes the place of the configured prefix.
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  install(CODE "
+  set(FOCUSPROBE_EXEC \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/focusprobe\")
+  configure_file(\"${PROJECT_SOURCE_DIR}/packaging/linux/focusprobe.desktop.in\"
+                 \"${PROJECT_BINARY_DIR}/packaging/focusprobe.desktop\" @ONLY)")
+  install(FILES ${PROJECT_BINARY_DIR}/packaging/focusprobe.desktop
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
+endif()

@@ -111,9 +111,13 @@ trap 'purge; rm -rf "$scratch"' EXIT
 
 [ "$(command -v focusprobe)" = /usr/bin/focusprobe ] || fail "focusprobe is not /usr/bin/focusprobe on the PATH"
 for path in /usr/bin/focusprobe /usr/share/man/man1/focusprobe.1.gz /usr/share/doc/focusprobe/copyright \
-  /usr/share/doc/focusprobe/changelog.gz /usr/share/doc/focusprobe/README.md; do
+  /usr/share/doc/focusprobe/changelog.gz /usr/share/doc/focusprobe/README.md \
+  /usr/share/applications/focusprobe.desktop; do
   printf '%s\n' "${files[@]}" | grep -qxF "$path" || fail "the package did not install $path"
 done
+# KWin grants its fake input and window list to the program this entry names.
+grep -qxF "Exec=/usr/bin/focusprobe" /usr/share/applications/focusprobe.desktop 2>/dev/null \
+  || fail "the package's desktop entry does not name /usr/bin/focusprobe"
 
 headless=(env -i PATH=/usr/bin:/bin focusprobe)
 no_frontmost='{"bundleId":"unknown","appName":"unknown","editable":false,"stage":"no_frontmost","valueLen":null}'

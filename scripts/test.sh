@@ -64,6 +64,7 @@ if [ "$e2e" = 1 ] && [ -x scripts/e2e-linux.sh ] && [ "$(uname -s)" = Linux ]; t
   scripts/e2e-linux.sh "build/$preset/src/focusprobe" || e2e_status=1
   scripts/e2e-linux-faults.sh "build/$preset/src/focusprobe" || e2e_status=1
   scripts/e2e-wayland.sh "build/$preset/src/focusprobe" || e2e_status=1
+  scripts/e2e-kwin.sh "build/$preset/src/focusprobe" || e2e_status=1
   scripts/e2e-apps.sh "build/$preset/src/focusprobe" || e2e_status=1
   exit "$e2e_status"
 fi

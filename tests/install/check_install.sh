@@ -3,8 +3,9 @@
 #
 #   check_install.sh layout CMAKE BUILD_DIR SOURCE_DIR VERSION
 #       `cmake --install` into a fresh prefix: the program alone in bin/, no other executable
-#       anywhere (test helpers included), the page and the documents where they belong, nothing
-#       outside bin/ and share/, and the installed copy runs without the build tree.
+#       anywhere (test helpers included), the page, the documents and the desktop entry (naming
+#       the installed program) where they belong, nothing outside bin/ and share/, and the
+#       installed copy runs without the build tree.
 #   check_install.sh manual CMAKE BUILD_DIR SOURCE_DIR VERSION
 #       The page renders without a groff warning, carries the project's version, has an entry
 #       for every command word of the dispatch table and every variable the code reads with
@@ -31,6 +32,19 @@ layout() {
         [[ -f $prefix/$path ]] || fail "$path is not installed"
     done
     cmp -s "$page" "$prefix/share/man/man1/focusprobe.1" || fail "the installed page differs from man/focusprobe.1"
+
+    # KWin grants its interfaces to the program whose absolute path the entry names, exactly.
+    local entry=$prefix/share/applications/focusprobe.desktop
+    if [[ -f $entry ]]; then
+        local line
+        for line in "Exec=$prefix/bin/focusprobe" "NoDisplay=true" \
+            "X-KDE-Wayland-Interfaces=org_kde_kwin_fake_input,org_kde_plasma_window_management"; do
+            grep -qxF "$line" "$entry" || fail "the desktop entry has no line $line: $(tr '\n' ' ' <"$entry")"
+        done
+        (($(grep -c '^Exec=' "$entry") == 1)) || fail "the desktop entry has more than one Exec= line"
+    else
+        fail "share/applications/focusprobe.desktop is not installed"
+    fi
 
     # Everything else is data: no second program, no library, nothing outside bin/ and share/.
     while IFS= read -r path; do

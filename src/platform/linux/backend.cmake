@@ -31,6 +31,9 @@ add_library(focusprobe_wayland STATIC
   ${focusprobe_linux_dir}/wayland/protocols.cpp
   ${focusprobe_linux_dir}/wayland/virtual_keyboard.cpp
   ${focusprobe_linux_dir}/wayland/toplevels.cpp
+  ${focusprobe_linux_dir}/wayland/kde_protocols.cpp
+  ${focusprobe_linux_dir}/wayland/kde_fake_input.cpp
+  ${focusprobe_linux_dir}/wayland/plasma_windows.cpp
   ${focusprobe_linux_dir}/wayland/keymap.cpp
   ${focusprobe_linux_dir}/wayland/app_id.cpp)
 target_link_libraries(focusprobe_wayland PUBLIC focusprobe_core focusprobe_linux_pure PkgConfig::FOCUSPROBE_WAYLAND)
@@ -44,6 +47,7 @@ add_library(focusprobe_backend STATIC
   ${focusprobe_linux_dir}/dbus/connection.cpp
   ${focusprobe_linux_dir}/dbus/desktop_buses.cpp
   ${focusprobe_linux_dir}/dbus/mutter_remote_desktop.cpp
+  ${focusprobe_linux_dir}/dbus/remote_desktop_portal.cpp
   ${focusprobe_linux_dir}/atspi/protocol.cpp
   ${focusprobe_linux_dir}/atspi/tree.cpp
   ${focusprobe_linux_dir}/atspi/tree_calls.cpp

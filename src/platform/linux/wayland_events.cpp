@@ -3,6 +3,7 @@
 #include "platform/linux/common/deadline.h"
 #include "platform/linux/dbus/desktop_buses.h"
 #include "platform/linux/dbus/mutter_remote_desktop.h"
+#include "platform/linux/dbus/remote_desktop_portal.h"
 #include "platform/linux/keys/key_events.h"
 #include "platform/linux/keys/mac_keys.h"
 #include "platform/linux/wayland/connection.h"
@@ -28,14 +29,35 @@ using wayland::WaylandSeat;
 // its first key can be lost: a Shift tap and this pause go first.
 constexpr std::chrono::milliseconds newKeyboardSettle{200};
 
-// Keys go to the seat through the compositor's virtual-keyboard protocol (wlroots), else through
-// Mutter's remote-desktop session (GNOME); elsewhere there is no way and no event source.
+// Who KWin's fake input is told is pressing keys, and why.
+constexpr const char* fakeInputApplication = "focusprobe";
+constexpr const char* fakeInputReason = "Paste into the focused window";
+
+// Keys go to the seat through the compositor's virtual-keyboard protocol (wlroots), else KWin's
+// fake input (KDE Plasma, for a program its desktop entry grants it), else Mutter's
+// remote-desktop session (GNOME), else the desktop portal's (KDE Plasma without the grant);
+// elsewhere there is no way and no event source.
 class WaylandEvents final : public desktop::KeyEventPosting {
 public:
     WaylandEvents(WaylandSeat& seat, DesktopBuses& buses, PosixProcess& process)
         : seat_(seat), buses_(buses), process_(process)
     {
     }
+
+    // A key of ours still down when the command ends (its deadline cut the sequence short) would
+    // stay down for the user: KWin keeps a fake-input key pressed after its client has gone.
+    ~WaylandEvents()
+    {
+        for (auto held = ours_.rbegin(); held != ours_.rend(); ++held) {
+            press(*held, false);
+        }
+        if (WaylandConnection* connection = seat_.connection();
+            connection != nullptr && !ours_.empty() && (virtualKeyboard_ || fakeInput_)) {
+            connection->sync(seat_.deadline());
+        }
+    }
+    WaylandEvents(const WaylandEvents&) = delete;
+    WaylandEvents& operator=(const WaylandEvents&) = delete;
 
     EventSource createEventSource(std::int32_t /*stateID*/) override
     {
@@ -81,7 +103,7 @@ public:
         } else {
             ours_.erase(object->macKey);
         }
-        if (virtualKeyboard_) {
+        if (virtualKeyboard_ || fakeInput_) {
             seat_.connection()->sync(seat_.deadline());
         }
     }
@@ -94,7 +116,7 @@ private:
     bool injectorReady()
     {
         if (tried_) {
-            return virtualKeyboard_ || remote_;
+            return virtualKeyboard_ || fakeInput_ || remote_ || portal_;
         }
         tried_ = true;
         const Deadline& deadline = seat_.deadline();
@@ -122,16 +144,23 @@ private:
             virtualKeyboard_ = connection->createVirtualKeyboard(text, deadline);
             state_.reset(xkb_state_new(positions_.get()));
             virtualKeyboard_ = virtualKeyboard_ && state_;
+        } else if (connection->offersFakeInput(deadline)) {
+            fakeInput_ = connection->startFakeInput(fakeInputApplication, fakeInputReason, deadline);
         } else if (desktop::DBusConnection* session = buses_.session()) {
             remote_ = wayland::MutterRemoteDesktop::start(*session);
+            // Only on KWin: other desktops' portals ask the user in a dialog first, which a
+            // helper that must answer at once cannot wait for (KDE's 5.27 backend does not ask).
+            if (!remote_ && connection->isKWin(deadline)) {
+                portal_ = wayland::RemoteDesktopPortal::start(*session);
+            }
         }
-        if (!virtualKeyboard_ && !remote_) {
+        if (!virtualKeyboard_ && !fakeInput_ && !remote_ && !portal_) {
             return false;
         }
         if (!seatHadKeyboard) {
             press(desktop::mackey::shift, true);
             press(desktop::mackey::shift, false);
-            if (virtualKeyboard_) {
+            if (virtualKeyboard_ || fakeInput_) {
                 connection->sync(deadline);
             }
             const auto pause = desktop::stepTimeoutNow(deadline, newKeyboardSettle);
@@ -152,6 +181,15 @@ private:
             remote_->keycode(*code, down);
             return;
         }
+        if (portal_) {
+            portal_->keycode(*code, down);
+            return;
+        }
+        // KWin presses the key on its own seat, whose keymap and modifier state it keeps.
+        if (fakeInput_) {
+            seat_.connection()->fakeKey(*code, down);
+            return;
+        }
         // The compositor takes the modifier state from the client, not from the keys: it is
         // sent with every key that changes it.
         WaylandConnection* connection = seat_.connection();
@@ -167,9 +205,11 @@ private:
     PosixProcess& process_;
     bool tried_ = false;
     bool virtualKeyboard_ = false;
+    bool fakeInput_ = false;
     wayland::Keymap positions_;
     std::unique_ptr<xkb_state, StateDeleter> state_;
     std::unique_ptr<wayland::MutterRemoteDesktop> remote_;
+    std::unique_ptr<wayland::RemoteDesktopPortal> portal_;
     std::set<std::uint16_t> ours_;
 };
 

@@ -36,6 +36,12 @@ int dispatchReply(sd_bus_message* reply, void* userdata, sd_bus_error* /*error*/
     return 1;
 }
 
+int deliverSignal(sd_bus_message* message, void* userdata, sd_bus_error* /*error*/)
+{
+    static_cast<const DBusConnection::SignalWatch*>(userdata)->deliver(message);
+    return 0;
+}
+
 void destroyHandler(void* userdata)
 {
     delete static_cast<PendingCall*>(userdata);
@@ -207,6 +213,34 @@ bool DBusConnection::callAsync(const MessagePtr& message, ReplyHandler handler)
     sd_bus_slot_set_floating(slot, 1);
     sd_bus_slot_unref(slot);
     return true;
+}
+
+DBusConnection::SignalWatch::~SignalWatch()
+{
+    sd_bus_slot_unref(slot_);
+}
+
+std::unique_ptr<DBusConnection::SignalWatch> DBusConnection::watchSignal(
+    const std::string& path, const char* interface, const char* member, std::function<void(sd_bus_message*)> handler)
+{
+    auto watch = std::make_unique<SignalWatch>(std::move(handler));
+    // Asynchronous: the bus handles the match before any call sent after it, and nothing here
+    // waits on it outside the deadline.
+    if (sd_bus_match_signal_async(
+            bus_, &watch->slot_, nullptr, path.c_str(), interface, member, deliverSignal, nullptr, watch.get())
+        < 0) {
+        return nullptr;
+    }
+    return watch;
+}
+
+std::optional<std::string> DBusConnection::uniqueName()
+{
+    const char* name = nullptr;
+    if (sd_bus_get_unique_name(bus_, &name) < 0 || name == nullptr) {
+        return std::nullopt;
+    }
+    return std::string(name);
 }
 
 void DBusConnection::pumpUntil(const std::function<bool()>& done)

@@ -6,11 +6,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 
 struct sd_bus;
 struct sd_bus_message;
+struct sd_bus_slot;
 
 namespace focusprobe::platform::desktop {
 
@@ -45,6 +47,13 @@ public:
     bool callAsync(const MessagePtr& message, ReplyHandler handler);
     // Dispatches answers until done() holds, nothing more can come, or the deadline passes.
     void pumpUntil(const std::function<bool()>& done);
+    // Hands every signal from the path's interface and member to the handler until the watch
+    // is dropped; nothing when the bus refuses the match.
+    class SignalWatch;
+    std::unique_ptr<SignalWatch> watchSignal(const std::string& path, const char* interface, const char* member,
+        std::function<void(sd_bus_message*)> handler);
+    // This connection's name on the bus (":1.42"); nothing before the bus gave one.
+    std::optional<std::string> uniqueName();
     // What is left of the command's budget for one call.
     [[nodiscard]] std::chrono::microseconds callTimeout() const;
 
@@ -56,6 +65,21 @@ private:
     sd_bus* bus_;
     Deadline deadline_;
     std::set<std::string, std::less<>> unresponsive_;
+};
+
+class DBusConnection::SignalWatch {
+public:
+    explicit SignalWatch(std::function<void(sd_bus_message*)> handler) : handler_(std::move(handler)) { }
+    ~SignalWatch();
+    SignalWatch(const SignalWatch&) = delete;
+    SignalWatch& operator=(const SignalWatch&) = delete;
+
+    void deliver(sd_bus_message* message) const { handler_(message); }
+
+private:
+    friend class DBusConnection;
+    std::function<void(sd_bus_message*)> handler_;
+    sd_bus_slot* slot_ = nullptr;
 };
 
 } // namespace focusprobe::platform::desktop

@@ -96,6 +96,13 @@ WaylandConnection::~WaylandConnection()
     if (virtualKeyboardManager_ != nullptr) {
         wl_proxy_destroy(virtualKeyboardManager_);
     }
+    if (fakeInput_ != nullptr) {
+        wl_proxy_destroy(fakeInput_);
+    }
+    plasmaWindows_.clear();
+    if (plasmaManagement_ != nullptr) {
+        wl_proxy_destroy(plasmaManagement_);
+    }
     for (const auto& handle : toplevels_) {
         wl_proxy_destroy(handle->proxy);
     }
@@ -119,6 +126,9 @@ void WaylandConnection::onGlobal(
 {
     auto* self = static_cast<WaylandConnection*>(data);
     const std::string_view kind(interface);
+    if (kind.substr(0, 8) == "org_kde_") {
+        self->kdeInterfaces_ = true;
+    }
     if (kind == "wl_seat" && self->seat_ == nullptr) {
         static const wl_seat_listener seatListener{onCapabilities, onSeatName};
         self->seat_ = static_cast<wl_seat*>(
@@ -128,6 +138,14 @@ void WaylandConnection::onGlobal(
         // Bound only when asked for: binding makes the compositor send the whole list.
         self->toplevelManagerName_ = name;
         self->toplevelManagerVersion_ = version;
+    } else if (kind == "org_kde_plasma_window_management" && !self->plasmaManagementName_) {
+        // Bound only when asked for, as the wlroots list is.
+        self->plasmaManagementName_ = name;
+        self->plasmaManagementVersion_ = version;
+    } else if (kind == "org_kde_kwin_fake_input" && !self->fakeInputName_) {
+        // Bound only when keys are to be pressed: no other command has a use for it.
+        self->fakeInputName_ = name;
+        self->fakeInputVersion_ = version;
     } else if (kind == "zwp_virtual_keyboard_manager_v1" && self->virtualKeyboardManager_ == nullptr) {
         self->virtualKeyboardManager_
             = static_cast<wl_proxy*>(wl_registry_bind(registry, name, &virtualKeyboardManagerInterface, 1));

@@ -69,9 +69,18 @@ public:
     bool uploadKeymap(const std::string& keymapText, const Deadline& deadline);
     void virtualKey(std::uint32_t evdevKey, bool down);
     void virtualModifiers(std::uint32_t depressed);
+    // KWin's fake input, offered only to the programs KWin has granted it (KDE Plasma).
+    bool offersFakeInput(const Deadline& deadline);
+    // Whether the compositor is KWin: it offers every client interfaces of KDE's own.
+    bool isKWin(const Deadline& deadline);
+    // Binds it and says who is asking; false when the compositor does not answer.
+    bool startFakeInput(const std::string& application, const std::string& reason, const Deadline& deadline);
+    void fakeKey(std::uint32_t evdevKey, bool down);
     // The windows the compositor lists, where it offers the list (wlroots desktops); nothing
     // where it does not.
     std::optional<std::vector<Toplevel>> toplevels(const Deadline& deadline);
+    // KWin's window list, where KWin grants it (KDE Plasma); nothing where it does not.
+    std::optional<std::vector<Toplevel>> plasmaWindows(const Deadline& deadline);
 
     // Sends what is queued and waits until the compositor has handled it.
     bool sync(const Deadline& deadline);
@@ -90,6 +99,9 @@ private:
     struct ToplevelHandle;
     static void onToplevel(void* data, wl_proxy* manager, wl_proxy* handle);
     static void onToplevelsFinished(void* data, wl_proxy* manager);
+    struct PlasmaWindow;
+    static void destroyPlasmaWindow(PlasmaWindow* window);
+    static void onPlasmaWindow(void* data, wl_proxy* manager, std::uint32_t id);
     static void onKeymap(void* data, wl_keyboard* keyboard, std::uint32_t format, std::int32_t fd, std::uint32_t size);
 
     wl_display* display_;
@@ -98,10 +110,19 @@ private:
     wl_keyboard* keyboard_ = nullptr;
     wl_proxy* virtualKeyboardManager_ = nullptr;
     wl_proxy* virtualKeyboard_ = nullptr;
+    std::optional<std::uint32_t> fakeInputName_;
+    std::uint32_t fakeInputVersion_ = 0;
+    bool kdeInterfaces_ = false;
+    wl_proxy* fakeInput_ = nullptr;
     std::optional<std::uint32_t> toplevelManagerName_;
     std::uint32_t toplevelManagerVersion_ = 0;
     wl_proxy* toplevelManager_ = nullptr;
     std::vector<std::unique_ptr<ToplevelHandle>> toplevels_;
+    std::optional<std::uint32_t> plasmaManagementName_;
+    std::uint32_t plasmaManagementVersion_ = 0;
+    wl_proxy* plasmaManagement_ = nullptr;
+    std::vector<std::uint32_t> plasmaWindowIds_;
+    std::vector<std::unique_ptr<PlasmaWindow, void (*)(PlasmaWindow*)>> plasmaWindows_;
     std::optional<std::uint32_t> capabilities_;
     bool keymapArrived_ = false;
     std::optional<std::string> keymap_;

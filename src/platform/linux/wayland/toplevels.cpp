@@ -38,8 +38,11 @@ void WaylandConnection::onToplevelsFinished(void* /*data*/, wl_proxy* /*manager*
 
 std::optional<std::vector<Toplevel>> WaylandConnection::toplevels(const Deadline& deadline)
 {
-    if (!discover(deadline) || !toplevelManagerName_) {
+    if (!discover(deadline)) {
         return std::nullopt;
+    }
+    if (!toplevelManagerName_) {
+        return plasmaWindows(deadline);
     }
     if (toplevelManager_ == nullptr) {
         struct ManagerListener {

@@ -54,8 +54,43 @@ const std::array<wl_message, 2> toplevelManagerEvents{
 const wl_interface serverToplevelManagerInterface{
     "zwlr_foreign_toplevel_manager_v1", 3, 1, toplevelManagerRequests.data(), 2, toplevelManagerEvents.data()};
 
+// KWin's fake input, at a version past the client's (a newer KWin's).
+const std::array<wl_message, 11> fakeInputRequests{{{"authenticate", "ss", serverTypes.data()},
+    {"pointer_motion", "ff", serverTypes.data()}, {"button", "uu", serverTypes.data()},
+    {"axis", "uf", serverTypes.data()}, {"touch_down", "2uff", serverTypes.data()},
+    {"touch_motion", "2uff", serverTypes.data()}, {"touch_up", "2u", serverTypes.data()},
+    {"touch_cancel", "2", serverTypes.data()}, {"touch_frame", "2", serverTypes.data()},
+    {"pointer_motion_absolute", "3ff", serverTypes.data()}, {"keyboard_key", "4uu", serverTypes.data()}}};
+const wl_interface serverFakeInputInterface{"org_kde_kwin_fake_input", 5, 11, fakeInputRequests.data(), 0, nullptr};
+
+// KWin's window list: the requests and events the client uses, at the front of each table.
+extern const wl_interface serverPlasmaWindowInterface;
+std::array<const wl_interface*, 2> plasmaTypes{&serverPlasmaWindowInterface, nullptr};
+const std::array<wl_message, 2> plasmaManagementRequests{
+    {{"show_desktop", "u", plasmaTypes.data() + 1}, {"get_window", "nu", plasmaTypes.data()}}};
+const std::array<wl_message, 5> plasmaManagementEvents{{{"show_desktop_changed", "u", plasmaTypes.data() + 1},
+    {"window", "u", plasmaTypes.data() + 1}, {"stacking_order_changed", "11a", plasmaTypes.data() + 1},
+    {"stacking_order_uuid_changed", "12s", plasmaTypes.data() + 1},
+    {"window_with_uuid", "13us", plasmaTypes.data() + 1}}};
+const wl_interface serverPlasmaManagementInterface{
+    "org_kde_plasma_window_management", 16, 2, plasmaManagementRequests.data(), 5, plasmaManagementEvents.data()};
+const std::array<wl_message, 7> plasmaWindowEvents{{{"title_changed", "s", plasmaTypes.data() + 1},
+    {"app_id_changed", "s", plasmaTypes.data() + 1}, {"state_changed", "u", plasmaTypes.data() + 1},
+    {"virtual_desktop_changed", "i", plasmaTypes.data() + 1}, {"themed_icon_name_changed", "s", plasmaTypes.data() + 1},
+    {"unmapped", "", plasmaTypes.data() + 1}, {"initial_state", "4", plasmaTypes.data() + 1}}};
+const wl_interface serverPlasmaWindowInterface{"org_kde_plasma_window", 16, 0, nullptr, 7, plasmaWindowEvents.data()};
+
+struct PlasmaWindow {
+    std::string title;
+    std::string appId;
+    std::uint32_t state = 0;
+    bool unmapped = false;
+};
+
 struct Desktop {
     bool seatKeyboard = true;
+    std::vector<PlasmaWindow> plasmaWindows; // empty: no KWin window list
+    int fakeInputVersion = 0; // 0: not offered
     std::string keymap = "xkb_keymap { test };";
     std::uint32_t claimedKeymapSize = 0; // 0: the text's own size
     bool keymapTerminated = true; // the file ends in a NUL byte
@@ -89,6 +124,12 @@ public:
         wl_global_create(display_, &wl_seat_interface, 5, this, bindSeat);
         if (setup_.virtualKeyboard) {
             wl_global_create(display_, &serverKeyboardManagerInterface, 1, this, bindKeyboardManager);
+        }
+        if (!setup_.plasmaWindows.empty()) {
+            wl_global_create(display_, &serverPlasmaManagementInterface, 16, this, bindPlasmaManagement);
+        }
+        if (setup_.fakeInputVersion > 0) {
+            wl_global_create(display_, &serverFakeInputInterface, setup_.fakeInputVersion, this, bindFakeInput);
         }
         if (!setup_.toplevels.empty()) {
             wl_global_create(display_, &serverToplevelManagerInterface, 3, this, bindToplevelManager);
@@ -195,6 +236,64 @@ private:
         wl_resource_set_implementation(resource, &manager, data, nullptr);
     }
 
+    struct FakeInput {
+        void (*authenticate)(wl_client*, wl_resource*, const char*, const char*);
+        std::array<void (*)(), 9> pointerAndTouch; // never sent by the client
+        void (*keyboardKey)(wl_client*, wl_resource*, std::uint32_t, std::uint32_t);
+    };
+
+    static void bindFakeInput(wl_client* client, void* data, std::uint32_t version, std::uint32_t id)
+    {
+        static const FakeInput implementation{
+            [](wl_client* /*c*/, wl_resource* r, const char* application, const char* reason) {
+                of(r).note(std::string("authenticate ") + application + " / " + reason);
+            },
+            {},
+            [](wl_client* /*c*/, wl_resource* r, std::uint32_t key, std::uint32_t state) {
+                of(r).note("keyboard_key " + std::to_string(key) + " " + std::to_string(state));
+            }};
+        auto* self = static_cast<FakeCompositor*>(data);
+        self->note("fake input version " + std::to_string(version));
+        wl_resource* resource = wl_resource_create(client, &serverFakeInputInterface, static_cast<int>(version), id);
+        wl_resource_set_implementation(resource, &implementation, self, nullptr);
+    }
+
+    // As KWin 5.27: each window announced by its uuid alone, its state sent when asked for.
+    static void bindPlasmaManagement(wl_client* client, void* data, std::uint32_t version, std::uint32_t id)
+    {
+        struct Management {
+            void (*showDesktop)(wl_client*, wl_resource*, std::uint32_t);
+            void (*getWindow)(wl_client*, wl_resource*, std::uint32_t, std::uint32_t);
+        };
+        static const Management implementation{[](wl_client* /*c*/, wl_resource* /*r*/, std::uint32_t /*state*/) {},
+            [](wl_client* c, wl_resource* r, std::uint32_t windowId, std::uint32_t internalId) {
+                FakeCompositor& self = of(r);
+                self.note("get_window " + std::to_string(internalId));
+                wl_resource* window
+                    = wl_resource_create(c, &serverPlasmaWindowInterface, wl_resource_get_version(r), windowId);
+                wl_resource_set_implementation(window, nullptr, &self, nullptr);
+                if (internalId == 0 || internalId > self.setup_.plasmaWindows.size()) {
+                    return;
+                }
+                const PlasmaWindow& shown = self.setup_.plasmaWindows[internalId - 1];
+                wl_resource_post_event(window, 1, shown.appId.c_str());
+                wl_resource_post_event(window, 0, shown.title.c_str());
+                wl_resource_post_event(window, 2, shown.state);
+                if (shown.unmapped) {
+                    wl_resource_post_event(window, 5);
+                }
+                wl_resource_post_event(window, 6);
+            }};
+        auto* self = static_cast<FakeCompositor*>(data);
+        self->note("plasma window management version " + std::to_string(version));
+        wl_resource* manager
+            = wl_resource_create(client, &serverPlasmaManagementInterface, static_cast<int>(version), id);
+        wl_resource_set_implementation(manager, &implementation, self, nullptr);
+        for (std::uint32_t i = 1; i <= self->setup_.plasmaWindows.size(); ++i) {
+            wl_resource_post_event(manager, 4, i, ("{uuid-" + std::to_string(i) + "}").c_str());
+        }
+    }
+
     static void bindToplevelManager(wl_client* client, void* data, std::uint32_t version, std::uint32_t id)
     {
         auto* self = static_cast<FakeCompositor*>(data);
@@ -296,6 +395,38 @@ TEST(WaylandConnection, VirtualKeyboardRequests)
             "key 29 1", "modifiers 4 0 0 0", "key 47 1", "key 47 0"}));
 }
 
+// Keys need version 4; the client binds no later version than the one it knows, says who it is
+// before its first key, and a compositor that does not offer the interface gets no key at all.
+TEST(WaylandConnection, FakeInputByVersion)
+{
+    struct Case {
+        int offered;
+        bool usable;
+    };
+    for (const Case& c : {Case{0, false}, Case{3, false}, Case{4, true}, Case{5, true}}) {
+        SCOPED_TRACE("offered version " + std::to_string(c.offered));
+        Desktop kwin;
+        kwin.fakeInputVersion = c.offered;
+        FakeCompositor compositor(kwin);
+        const auto connection = WaylandConnection::open(compositor.path(), soon());
+        ASSERT_NE(connection, nullptr);
+        EXPECT_EQ(connection->offersFakeInput(soon()), c.usable);
+        EXPECT_EQ(connection->startFakeInput("focusprobe", "paste", soon()), c.usable);
+        connection->fakeKey(29, true);
+        connection->fakeKey(47, true);
+        connection->fakeKey(47, false);
+        connection->fakeKey(29, false);
+        ASSERT_TRUE(connection->sync(soon()));
+        const std::vector<std::string> expected = c.usable
+            ? std::vector<std::string>{"fake input version 4", "authenticate focusprobe / paste", "keyboard_key 29 1",
+                "keyboard_key 47 1", "keyboard_key 47 0", "keyboard_key 29 0"}
+            : std::vector<std::string>{};
+        EXPECT_EQ(compositor.log(), expected);
+        // Bound once: a second start is refused.
+        EXPECT_FALSE(connection->startFakeInput("focusprobe", "paste", soon()));
+    }
+}
+
 TEST(WaylandConnection, WindowListWithTheActiveOne)
 {
     Desktop windows;
@@ -315,6 +446,34 @@ TEST(WaylandConnection, WindowListWithTheActiveOne)
     EXPECT_EQ((*toplevels)[2].title, "");
     // Bound at the version whose events the client knows.
     EXPECT_EQ(compositor.log(), std::vector<std::string>{"toplevel manager version 2"});
+}
+
+// Where no wlroots list is offered, KWin's stands in: windows announced by uuid alone are asked
+// for by id, the active flag is bit 0 of the state, an unmapped window is left out.
+TEST(WaylandConnection, KwinWindowListWhereNoWlrootsListIs)
+{
+    Desktop kwin;
+    kwin.plasmaWindows = {{"editor", "org.example.Editor", 0x3C00, false},
+        {"focusprobe kwin one", "focusprobe-kwin-one", 0x3C01, false}, {"gone", "gone", 1, true}};
+    FakeCompositor compositor(kwin);
+    const auto connection = WaylandConnection::open(compositor.path(), soon());
+    ASSERT_NE(connection, nullptr);
+    const auto windows = connection->toplevels(soon());
+    ASSERT_TRUE(windows);
+    ASSERT_EQ(windows->size(), 2U);
+    EXPECT_EQ((*windows)[0].title, "editor");
+    EXPECT_EQ((*windows)[0].appId, "org.example.Editor");
+    EXPECT_FALSE((*windows)[0].activated);
+    EXPECT_EQ((*windows)[1].title, "focusprobe kwin one");
+    EXPECT_EQ((*windows)[1].appId, "focusprobe-kwin-one");
+    EXPECT_TRUE((*windows)[1].activated);
+    // Read once: a second look asks the compositor nothing more.
+    const auto again = connection->toplevels(soon());
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->size(), 2U);
+    EXPECT_EQ(compositor.log(),
+        (std::vector<std::string>{
+            "plasma window management version 16", "get_window 1", "get_window 2", "get_window 3"}));
 }
 
 TEST(WaylandConnection, NoCompositorAtTheSocket)
