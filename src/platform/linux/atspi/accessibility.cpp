@@ -305,13 +305,28 @@ AXError AtspiAccessibility::setAttributeValueTrue(const Element& element, std::s
     }
     walkClockPending_ = false;
     tree_.endWalk();
-    const auto reply = bus()->call(bus()->newCall(node->bus, node->path, componentInterface, "GrabFocus"));
+    // The walk may have left its child lists cut short; the descendants looked at here are few.
+    tree_.limitChildren(focusDescendantCap);
+    const FocusRequestCalls calls{
+        [this](const NodeKey& key) { return tree_.states(key); },
+        [this](const NodeKey& key) { return tree_.children(key); },
+        [this](const NodeKey& key) { return tree_.parent(key); },
+        [this](const NodeKey& key) -> std::optional<bool> {
+            const auto reply = bus()->call(bus()->newCall(key.bus, key.path, componentInterface, "GrabFocus"));
+            int granted = 0;
+            if (!reply || sd_bus_message_read(reply.get(), "b", &granted) <= 0) {
+                return std::nullopt;
+            }
+            return granted != 0;
+        },
+        [this] { tree_.forget(); },
+    };
+    const auto granted = requestFocus(*node, calls);
     tree_.forget();
-    int granted = 0;
-    if (!reply || sd_bus_message_read(reply.get(), "b", &granted) <= 0) {
+    if (!granted) {
         return axCannotComplete;
     }
-    return granted != 0 ? axErrorSuccess : axFailure;
+    return *granted ? axErrorSuccess : axFailure;
 }
 
 AXError AtspiAccessibility::isAttributeSettable(const Element& element, std::string_view attribute, bool& settable)

@@ -1,6 +1,7 @@
 #include "platform/linux/atspi/focus.h"
 
 #include <algorithm>
+#include <deque>
 #include <set>
 
 namespace focusprobe::platform::desktop {
@@ -142,6 +143,72 @@ std::vector<NodeKey> ancestorsOf(
         at = *up;
     }
     return ancestors;
+}
+
+namespace {
+
+bool shownFocusable(StateSet states)
+{
+    // GTK 4 sets no showing state below the window: visible is all there is there.
+    return hasState(states, state::focusable) && (hasState(states, state::showing) || hasState(states, state::visible));
+}
+
+std::optional<NodeKey> focusableEditableUnder(const NodeKey& top, const FocusRequestCalls& calls)
+{
+    std::deque<NodeKey> queue{top};
+    std::set<NodeKey> seen{top};
+    std::size_t examined = 0;
+    while (!queue.empty() && examined < focusDescendantCap) {
+        const NodeKey at = queue.front();
+        queue.pop_front();
+        ++examined;
+        if (at != top) {
+            const auto states = calls.states(at);
+            if (!states || !(hasState(*states, state::showing) || hasState(*states, state::visible))) {
+                continue;
+            }
+            if (shownFocusable(*states) && hasState(*states, state::editable)) {
+                return at;
+            }
+        }
+        for (const auto& child : calls.children(at).value_or(std::vector<NodeKey>{})) {
+            if (child.bus == top.bus && !isNull(child) && seen.insert(child).second) {
+                queue.push_back(child);
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<bool> requestFocus(const NodeKey& target, const FocusRequestCalls& calls)
+{
+    const auto own = calls.states(target);
+    if (own && !hasState(*own, state::focusable)) {
+        if (const auto inner = focusableEditableUnder(target, calls)) {
+            return calls.grab(*inner);
+        }
+    }
+    const auto answer = calls.grab(target);
+    if (answer == true) {
+        return answer;
+    }
+    for (const auto& ancestor : ancestorsOf(target, calls.parent, focusAncestorBound)) {
+        const auto states = calls.states(ancestor);
+        if (!states || !shownFocusable(*states)) {
+            continue;
+        }
+        calls.forget();
+        if (calls.grab(ancestor) != true) {
+            return answer;
+        }
+        // The ancestor may have kept the focus itself: only the element's own state tells.
+        calls.forget();
+        const auto after = calls.states(target);
+        return after && hasState(*after, state::focused);
+    }
+    return answer;
 }
 
 TextCounts countText(std::string_view utf8)

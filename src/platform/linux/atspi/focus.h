@@ -65,6 +65,31 @@ std::vector<FocusClaim> focusClaimsUnder(
 std::vector<NodeKey> ancestorsOf(
     const NodeKey& start, const std::function<std::optional<NodeKey>(const NodeKey&)>& parentOf, std::size_t bound);
 
+// What a focus request reads and does. `grab` is Component.GrabFocus: the toolkit's answer, or
+// nothing when the call failed. `forget` drops what was read, so that reads after a grab see the
+// application as the grab left it.
+struct FocusRequestCalls {
+    std::function<std::optional<StateSet>(const NodeKey&)> states;
+    std::function<std::optional<std::vector<NodeKey>>(const NodeKey&)> children;
+    std::function<std::optional<NodeKey>(const NodeKey&)> parent;
+    std::function<std::optional<bool>(const NodeKey&)> grab;
+    std::function<void()> forget;
+};
+
+// How many nodes under an editable element that cannot take the focus are searched for one that
+// can, and how many ancestors up a refused request looks for one that focuses it.
+inline constexpr std::size_t focusDescendantCap = 64;
+inline constexpr std::size_t focusAncestorBound = 3;
+
+// Puts the focus on the editable element `target` where the toolkit takes it. An element that
+// cannot take the focus (LibreOffice's document, which accepts the request and does nothing) hands
+// it to its first shown, focusable, editable descendant (a paragraph). An element whose toolkit
+// refuses the request (a Qt view's text, focused through its parent) is focused through its
+// nearest focusable ancestor, which counts only when the element is focused after it. Gives the
+// toolkit's answer: true when it took the request, false when it refused, nothing when the call
+// failed.
+std::optional<bool> requestFocus(const NodeKey& target, const FocusRequestCalls& calls);
+
 // U+FFFC, the character that stands in an element's text for an embedded child object.
 inline constexpr std::string_view objectReplacement = "\xEF\xBF\xBC";
 

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -294,6 +296,126 @@ TEST(AncestorsOf, ClimbsWithinTheApplicationBoundedAndWithoutCycles)
     EXPECT_EQ(ancestorsOf(node("p"), parentOf, 64), (std::vector<NodeKey>{node("panel"), node("frame")}));
     parents[node("frame")] = NodeKey{app, nullPath};
     EXPECT_EQ(ancestorsOf(node("p"), parentOf, 64), (std::vector<NodeKey>{node("panel"), node("frame")}));
+}
+
+// A toolkit answering focus requests: what each grab answers, and whom it really focuses.
+struct FakeToolkit {
+    std::map<NodeKey, StateSet> states;
+    std::map<NodeKey, std::vector<NodeKey>> children;
+    std::map<NodeKey, NodeKey> parents;
+    std::map<NodeKey, std::optional<bool>> answers;
+    // A grab of the key puts the focus on the value (a Qt view's focus proxy); by default on
+    // the grabbed element, when it answers true.
+    std::map<NodeKey, NodeKey> focuses;
+    std::vector<std::string> grabs;
+
+    void add(const std::string& parent, const std::string& path, StateSet nodeStates)
+    {
+        states[node(path)] = nodeStates;
+        children[node(parent)].push_back(node(path));
+        parents[node(path)] = node(parent);
+    }
+
+    std::optional<bool> focus(const std::string& target)
+    {
+        const FocusRequestCalls calls{
+            [this](const NodeKey& key) -> std::optional<StateSet> {
+                const auto found = states.find(key);
+                return found == states.end() ? std::nullopt : std::optional<StateSet>(found->second);
+            },
+            [this](const NodeKey& key) -> std::optional<std::vector<NodeKey>> { return children[key]; },
+            [this](const NodeKey& key) -> std::optional<NodeKey> {
+                const auto found = parents.find(key);
+                return found == parents.end() ? std::nullopt : std::optional<NodeKey>(found->second);
+            },
+            [this](const NodeKey& key) -> std::optional<bool> {
+                grabs.push_back(key.path);
+                const auto answer = answers.contains(key) ? answers[key] : std::optional<bool>(true);
+                if (answer == true) {
+                    const NodeKey lands = focuses.contains(key) ? focuses[key] : key;
+                    states[lands] |= bit(state::focused);
+                }
+                return answer;
+            },
+            [] {},
+        };
+        return requestFocus(node(target), calls);
+    }
+};
+
+constexpr StateSet focusable = shown | bit(state::focusable);
+constexpr StateSet editableFocusable = focusable | bit(state::editable);
+
+TEST(RequestFocus, LandsOnAnElementThatTakesTheFocus)
+{
+    struct Case {
+        const char* name;
+        std::function<void(FakeToolkit&)> build;
+        std::optional<bool> expected;
+        std::vector<std::string> grabs;
+    };
+    const std::vector<Case> cases{
+        {"a focusable text is asked itself", [](FakeToolkit&) {}, true, {"/text"}},
+        {"a refused request is not retried without a focusable ancestor near",
+            [](FakeToolkit& t) {
+                t.answers[node("text")] = false;
+                t.parents[node("frame")] = node("top");
+                t.states[node("top")] = focusable;
+            },
+            false, {"/text"}},
+        {"a failed call stays failed", [](FakeToolkit& t) { t.answers[node("text")] = std::nullopt; }, std::nullopt,
+            {"/text"}},
+        // KWrite: the text has no focus action; its view focuses it through its focus proxy.
+        {"a refused text is focused through its nearest focusable ancestor",
+            [](FakeToolkit& t) {
+                t.answers[node("text")] = false;
+                t.states[node("pane")] = focusable;
+                t.focuses[node("pane")] = node("text");
+            },
+            true, {"/text", "/pane"}},
+        {"an ancestor that keeps the focus itself does not count",
+            [](FakeToolkit& t) {
+                t.answers[node("text")] = false;
+                t.states[node("view")] = focusable;
+            },
+            false, {"/text", "/view"}},
+        {"an ancestor that refuses too leaves the first answer",
+            [](FakeToolkit& t) {
+                t.answers[node("text")] = std::nullopt;
+                t.states[node("view")] = focusable;
+                t.answers[node("view")] = false;
+            },
+            std::nullopt, {"/text", "/view"}},
+        // LibreOffice: the document accepts the request and does nothing; its paragraph takes it.
+        {"an element that cannot take the focus hands it to its first shown editable descendant",
+            [](FakeToolkit& t) {
+                t.states[node("text")] = shown | bit(state::editable);
+                t.add("text", "hidden", editableFocusable & ~shown);
+                t.add("text", "link", focusable);
+                t.add("text", "table", shown);
+                t.add("table", "cell", editableFocusable);
+            },
+            true, {"/cell"}},
+        {"without such a descendant the element itself is asked",
+            [](FakeToolkit& t) {
+                t.states[node("text")] = shown | bit(state::editable);
+                t.add("text", "hidden", bit(state::editable) | bit(state::focusable));
+                t.add("hidden", "inside", editableFocusable);
+                t.add("text", "loop", shown);
+                t.children[node("loop")] = {node("text"), node("loop")};
+            },
+            true, {"/text"}},
+    };
+    for (const auto& c : cases) {
+        // text in view in pane in frame, none of them focusable but the text.
+        FakeToolkit toolkit;
+        toolkit.parents = {{node("text"), node("view")}, {node("view"), node("pane")}, {node("pane"), node("frame")}};
+        toolkit.states
+            = {{node("text"), editableFocusable}, {node("view"), shown}, {node("pane"), shown}, {node("frame"), shown}};
+        c.build(toolkit);
+        EXPECT_EQ(toolkit.focus("text"), c.expected) << c.name;
+        EXPECT_EQ(toolkit.grabs, c.grabs) << c.name;
+    }
 }
 
 TEST(CountText, CountsCharactersAndEmbeddedObjects)
