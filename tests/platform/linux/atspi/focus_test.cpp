@@ -203,7 +203,9 @@ TEST(FocusWalk, HostileTreesStayBounded)
         FakeTree tree;
         auto& many = tree.children[node("frame")];
         for (int i = 0; i < 20000; ++i) {
-            many.push_back(node("n" + std::to_string(i)));
+            std::string name = "n";
+            name += std::to_string(i); // not "n" + ...: GCC 12's -Wrestrict misfires on it at -O2
+            many.push_back(node(name));
         }
         tree.states[node("n2999")] = focused;
         tree.states[node("n5")] = focused;
