@@ -32,21 +32,9 @@ fi
 
 # shellcheck source=tests/e2e/wayland/session.sh
 source "$ROOT/tests/e2e/wayland/session.sh"
-passed=0
-failed=0
+# shellcheck source=tests/e2e/checks.sh
+source "$ROOT/tests/e2e/checks.sh"
 started=$SECONDS
-
-check() { # name expected actual
-    if [[ $2 == "$3" ]]; then
-        passed=$((passed + 1))
-        echo "ok   $1"
-    else
-        failed=$((failed + 1))
-        echo "FAIL $1"
-        echo "     expected: $2"
-        echo "     actual:   $3"
-    fi
-}
 
 fp() { as_user "$FP" "$@" 2>>"$WORK/focusprobe.err"; }
 frontmost_pid_is() { [[ $(fp frontmost) == *"|$1" ]]; }

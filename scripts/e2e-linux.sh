@@ -31,32 +31,8 @@ fi
 
 # shellcheck source=tests/e2e/session.sh
 source "$ROOT/tests/e2e/session.sh"
-passed=0
-failed=0
-
-check() { # name expected actual
-    if [[ $2 == "$3" ]]; then
-        passed=$((passed + 1))
-        echo "ok   $1"
-    else
-        failed=$((failed + 1))
-        echo "FAIL $1"
-        echo "     expected: $2"
-        echo "     actual:   $3"
-    fi
-}
-
-check_match() { # name regex actual
-    if [[ $3 =~ $2 ]]; then
-        passed=$((passed + 1))
-        echo "ok   $1"
-    else
-        failed=$((failed + 1))
-        echo "FAIL $1"
-        echo "     expected to match: $2"
-        echo "     actual:            $3"
-    fi
-}
+# shellcheck source=tests/e2e/checks.sh
+source "$ROOT/tests/e2e/checks.sh"
 
 start_session || exit 1
 
