@@ -220,14 +220,14 @@ DBusConnection::SignalWatch::~SignalWatch()
     sd_bus_slot_unref(slot_);
 }
 
-std::unique_ptr<DBusConnection::SignalWatch> DBusConnection::watchSignal(
-    const std::string& path, const char* interface, const char* member, std::function<void(sd_bus_message*)> handler)
+std::unique_ptr<DBusConnection::SignalWatch> DBusConnection::watchSignal(const char* sender, const std::string& path,
+    const char* interface, const char* member, std::function<void(sd_bus_message*)> handler)
 {
     auto watch = std::make_unique<SignalWatch>(std::move(handler));
     // Asynchronous: the bus handles the match before any call sent after it, and nothing here
     // waits on it outside the deadline.
     if (sd_bus_match_signal_async(
-            bus_, &watch->slot_, nullptr, path.c_str(), interface, member, deliverSignal, nullptr, watch.get())
+            bus_, &watch->slot_, sender, path.c_str(), interface, member, deliverSignal, nullptr, watch.get())
         < 0) {
         return nullptr;
     }

@@ -47,11 +47,12 @@ public:
     bool callAsync(const MessagePtr& message, ReplyHandler handler);
     // Dispatches answers until done() holds, nothing more can come, or the deadline passes.
     void pumpUntil(const std::function<bool()>& done);
-    // Hands every signal from the path's interface and member to the handler until the watch
-    // is dropped; nothing when the bus refuses the match.
+    // Hands every signal that the sender (a bus name) emits from the path's interface and member
+    // to the handler until the watch is dropped; nothing when the bus refuses the match. Another
+    // peer's signal of the same name never reaches the handler.
     class SignalWatch;
-    std::unique_ptr<SignalWatch> watchSignal(const std::string& path, const char* interface, const char* member,
-        std::function<void(sd_bus_message*)> handler);
+    std::unique_ptr<SignalWatch> watchSignal(const char* sender, const std::string& path, const char* interface,
+        const char* member, std::function<void(sd_bus_message*)> handler);
     // This connection's name on the bus (":1.42"); nothing before the bus gave one.
     std::optional<std::string> uniqueName();
     // What is left of the command's budget for one call.

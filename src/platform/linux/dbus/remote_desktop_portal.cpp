@@ -73,8 +73,8 @@ std::optional<Response> request(
         return std::nullopt;
     }
     Response response;
-    const auto watch = session.watchSignal(
-        *path, requestInterface, "Response", [&response](sd_bus_message* message) { readResponse(message, response); });
+    const auto watch = session.watchSignal(service, *path, requestInterface, "Response",
+        [&response](sd_bus_message* message) { readResponse(message, response); });
     auto call = session.newCall(service, objectPath, remoteDesktop, method);
     if (!watch || !call || !append(call.get(), token) || !session.call(call)) {
         return std::nullopt;
